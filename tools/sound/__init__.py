@@ -1,0 +1,1 @@
+"""Reference phaser, program material, LFO signal, training and export of the network."""
