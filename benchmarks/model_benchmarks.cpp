@@ -25,20 +25,53 @@ std::unique_ptr<PhaserNetwork> makeNetwork()
     return net;
 }
 
-void networkStep (benchmark::State& state)
+// Feeds the output back so every step depends on the last, as in a real block.
+template <typename Step>
+void runSteps (benchmark::State& state, Step&& step)
 {
-    auto net = makeNetwork();
     float x = 0.1f, lfo = 0.0f;
     for (auto _ : state)
     {
-        // Feed the output back so every step depends on the last, as in a real block.
-        x = 0.5f * net->runInference ({ x, lfo });
+        x = 0.5f * step (x, lfo);
         lfo += 1.0e-4f;
         benchmark::DoNotOptimize (x);
     }
     state.SetItemsProcessed (state.iterations());
 }
+
+// runInference as the plug-in calls it: the kernel chosen for this CPU.
+void networkStep (benchmark::State& state)
+{
+    auto net = makeNetwork();
+    runSteps (state, [&] (float x, float lfo) { return net->runInference ({ x, lfo }); });
+}
 BENCHMARK (networkStep);
+
+void networkStepKernel (benchmark::State& state, kelvor::NetworkStepFunction kernel)
+{
+    auto net = makeNetwork();
+    runSteps (state, [&] (float x, float lfo) { return kernel (net->packedWeights, net->hiddenState.data(), x, lfo); });
+}
+BENCHMARK_CAPTURE (networkStepKernel, baseline, kelvor::networkStepBaseline)->Name ("networkStep/baseline");
+
+void networkStepAvx2 (benchmark::State& state)
+{
+    if (! kelvor::cpuHasAvx2Fma())
+    {
+        state.SkipWithError ("this CPU has no AVX2 + FMA");
+        return;
+    }
+    networkStepKernel (state, kelvor::networkStepAvx2);
+}
+BENCHMARK (networkStepAvx2)->Name ("networkStep/avx2");
+
+// One Eigen product per gate, for comparison with the packed kernels.
+void networkStepUnpacked (benchmark::State& state)
+{
+    auto net = makeNetwork();
+    runSteps (state, [&] (float x, float lfo) { return net->runInferenceUnpacked ({ x, lfo }); });
+}
+BENCHMARK (networkStepUnpacked)->Name ("networkStep/unpacked");
 
 void lfoLookup (benchmark::State& state)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NetworkKernel.h"
+
 #include <Eigen/Core>
 
 #include <cstring>
@@ -26,6 +28,9 @@ public:
         hiddenState.setZero();
         ones.setOnes();
     }
+
+    static_assert (InputSize == 2 && HiddenSize == kelvor::packed::units,
+                   "the step kernels are written for two inputs and 16 units");
 
     // weights: numWeights floats in PyTorch's parameter order (weight_ih, weight_hh,
     // bias_ih, bias_hh with gate blocks r, z, n; then the read-out's weight and bias).
@@ -58,9 +63,18 @@ public:
         readVector (hiddenBiasN, w);
         readVector (outputWeights, w);
         outputBias (0) = *w;
+        packWeights();
     }
 
+    // One step, by the fastest kernel this CPU runs (chosen once per process).
     float runInference (const Input& x)
+    {
+        return stepKernel (packedWeights, hiddenState.data(), x (0), x (1));
+    }
+
+    // The same step written out with one Eigen product per gate; the kernels are
+    // checked against it.
+    float runInferenceUnpacked (const Input& x)
     {
         const Vector& h = hiddenState;
 
@@ -92,7 +106,37 @@ public:
     Vector ones;
     Bank stateBank;
 
+    // Derived from the members above at load time, in the kernels' layout.
+    alignas (32) float packedWeights[kelvor::packed::size] {};
+    kelvor::NetworkStepFunction stepKernel = kelvor::chosenNetworkStep();
+
 private:
+    void packWeights()
+    {
+        namespace pk = kelvor::packed;
+        const HiddenMatrix* hidden[3] = { &hiddenWeightsR, &hiddenWeightsZ, &hiddenWeightsN };
+        const InputMatrix* input[3] = { &inputWeightsR, &inputWeightsZ, &inputWeightsN };
+        for (int g = 0; g < 3; ++g)
+        {
+            for (int i = 0; i < pk::units; ++i)
+            {
+                for (int j = 0; j < pk::units; ++j)
+                    packedWeights[pk::hiddenWeights + pk::gateRows * j + pk::units * g + i] = (*hidden[g]) (i, j);
+                for (int j = 0; j < 2; ++j)
+                    packedWeights[pk::inputWeights + pk::gateRows * j + pk::units * g + i] = (*input[g]) (i, j);
+            }
+        }
+        for (int i = 0; i < pk::units; ++i)
+        {
+            packedWeights[pk::recurrentBias + i] = inputBiasR (i) + hiddenBiasR (i);
+            packedWeights[pk::recurrentBias + pk::units + i] = inputBiasZ (i) + hiddenBiasZ (i);
+            packedWeights[pk::recurrentBias + 2 * pk::units + i] = hiddenBiasN (i);
+            packedWeights[pk::inputBiasN + i] = inputBiasN (i);
+            packedWeights[pk::outputWeights + i] = outputWeights (i);
+        }
+        packedWeights[pk::outputBias] = outputBias (0);
+    }
+
     static Vector sigmoid (const Vector& v)
     {
         return (1.0f / (1.0f + (-v.array()).exp())).matrix();
