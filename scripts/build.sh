@@ -6,9 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKELVOR_BUILD_TESTS=OFF -DKELVOR_BUILD_BENCHMARKS=OFF
 cmake --build build/release --target Kelvor58_VST3 -j"$(nproc)"
-
-bundle=build/release/processor/Kelvor58_artefacts/Release/VST3/Kelvor58.vst3
-mkdir -p "$HOME/.vst3"
-rm -rf "$HOME/.vst3/Kelvor58.vst3"
-cp -r "$bundle" "$HOME/.vst3/"
-echo "Installed $HOME/.vst3/Kelvor58.vst3"
+cmake --install build/release

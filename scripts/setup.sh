@@ -9,7 +9,7 @@ packages=(
   libasound2-dev libfreetype-dev libfontconfig1-dev libcurl4-gnutls-dev
   libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev
   libjpeg-dev libpng-dev zlib1g-dev
-  xvfb xauth openbox
+  xvfb xauth openbox qemu-user
   python3 python3-numpy python3-scipy python3-torch python3-matplotlib python3-pil
   povray fonts-play
 )

@@ -1,0 +1,483 @@
+#include "PluginProcessor.h"
+
+#include "EditorHolderWindow.h"
+#include "NetworkWeightsFile.h"
+
+#include <BinaryData.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+constexpr const char* stateType = "Kelvo58Quorvanta";
+
+juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout()
+{
+    juce::AudioProcessorValueTreeState::ParameterLayout layout;
+    layout.add (std::make_unique<FlexyParameter> ("pregain", "Pre Gain", -48.0f, 48.0f, -6.0f));
+    layout.add (std::make_unique<FlexyParameter> ("postgain", "Post Gain", -48.0f, 48.0f, 6.0f));
+    layout.add (std::make_unique<FlexyParameter> ("drywet", "Dry/Wet", 0.0f, 100.0f, 100.0f));
+    layout.add (std::make_unique<FlexyParameter> ("p0", "Parameter 1", 0.0, 1.0, 0.5));
+    layout.add (std::make_unique<FlexyParameter> ("p1", "Parameter 2", 0.0, 1.0, 0.5));
+    layout.add (std::make_unique<FlexyParameter> ("synchOn", "Synch On", 0.0f, 1.0f, 0.0f));
+    return layout;
+}
+
+juce::PropertiesFile::Options settingsOptions()
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Kelvor58";
+    options.filenameSuffix = ".settings";
+    options.folderName = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                             .getChildFile ("Kelvor58")
+                             .getFullPathName();
+    options.osxLibrarySubFolder = "Application Support";
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    options.commonToAllUsers = false;
+    options.ignoreCaseOfKeyNames = false;
+    options.doNotSave = false;
+    options.millisecondsBeforeSaving = 3000;
+    options.processLock = nullptr;
+    return options;
+}
+
+// Moves a follower toward its target by at most one slew step.
+inline float slewToward (float current, float target, float step) noexcept
+{
+    if (current > target + step)
+        return current - step;
+    if (target - step > current)
+        return current + step;
+    return target;
+}
+
+// Applies a ramped gain in dB to channels [0, numChannels) of a slice, one ramp value per frame.
+void applyGainRamp (juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear>& ramp,
+                    juce::AudioBuffer<float>& buffer, int numChannels, int start, int length) noexcept
+{
+    if (! ramp.isSmoothing())
+    {
+        // A settled ramp hands out its target for every frame.
+        const float gain = juce::Decibels::decibelsToGain (ramp.getTargetValue());
+        for (int c = 0; c < numChannels; ++c)
+            juce::FloatVectorOperations::multiply (buffer.getWritePointer (c, start), gain, length);
+        return;
+    }
+
+    for (int i = 0; i < length; ++i)
+    {
+        const float gain = juce::Decibels::decibelsToGain (ramp.getNextValue());
+        for (int c = 0; c < numChannels; ++c)
+            buffer.getWritePointer (c)[start + i] *= gain;
+    }
+}
+} // namespace
+
+//==============================================================================
+void SampleRing::allocate (int32_t capacity)
+{
+    data.reset();
+    data.reset (new float[(size_t) capacity]());
+    size = capacity;
+    totalWritten = 0;
+    writeIndex = 0;
+}
+
+//==============================================================================
+const float Kelvo58AudioProcessor::divisionTable[24] = {
+    16.0f, 8.0f, 7.0f, 6.0f, 5.0f, 4.0f,
+    2.0f, 1.5f, 1.0f, 0.75f, 0.5f, 0.666667f,
+    0.375f, 0.333333f, 0.25f, 0.1875f, 0.166667f, 0.125f,
+    0.09375f, 0.083333f, 0.0625f, 0.046875f, 0.041667f, 0.03125f
+};
+
+const float Kelvo58AudioProcessor::slewStep = static_cast<float> (5.0 / 44100.0);
+
+float Kelvo58AudioProcessor::speedToFrequency (float speed) noexcept
+{
+    return static_cast<float> (static_cast<double> (speed) * 6.84721088436 + 0.0481632653);
+}
+
+Kelvo58AudioProcessor::Kelvo58AudioProcessor()
+    : juce::AudioProcessor (BusesProperties()
+                                .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                                .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      lfoTables (BinaryData::lfo_tables_bin, static_cast<std::size_t> (BinaryData::lfo_tables_binSize)),
+      wavetable (lfoTables.view()),
+      valueTreeState (*this, nullptr, stateType, createParameterLayout())
+{
+    appProperties.setStorageParameters (settingsOptions());
+
+    if (auto* settings = appProperties.getUserSettings())
+    {
+        // A size is only taken whole: both dimensions must be positive.
+        const double width = settings->getDoubleValue ("Width");
+        if (width > 0.0)
+        {
+            const double height = settings->getDoubleValue ("Height");
+            if (height > 0.0)
+            {
+                editorWidth = static_cast<float> (width);
+                editorHeight = static_cast<float> (height);
+            }
+        }
+    }
+
+    auto find = [this] (const char* id)
+    { return dynamic_cast<FlexyParameter*> (valueTreeState.getParameter (id)); };
+
+    drywetParam = find ("drywet");
+    pregainParam = find ("pregain");
+    postgainParam = find ("postgain");
+    p0Param = find ("p0");
+    p0Param->displayName = "BypassOff";
+    p1Param = find ("p1");
+    p1Param->displayName = "Speed";
+    synchOnParam = find ("synchOn");
+    synchOnParam->displayName = "Synch On";
+
+    auto setStartValue = [] (FlexyParameter* param, float normalised)
+    {
+        param->setValue (normalised);
+        param->sendValueChangedMessageToListeners (normalised);
+    };
+    setStartValue (p0Param, 0.0f);
+    setStartValue (p1Param, 0.5f);
+    setStartValue (synchOnParam, 0.0f);
+
+    if (auto file = NetworkWeightsFile::read (BinaryData::network_weights_bin,
+                                              static_cast<std::size_t> (BinaryData::network_weights_binSize)))
+    {
+        for (auto& network : networks)
+            network.loadFromBuffer (file->weights.data(), static_cast<int> (file->weights.size() * sizeof (float)),
+                                    file->bank.data());
+    }
+    else
+    {
+        // Only a broken build gets here; a silent network beats uninitialised weights.
+        const std::vector<float> zeros (PhaserNetwork::numWeights + PhaserNetwork::numBankValues, 0.0f);
+        for (auto& network : networks)
+            network.loadFromBuffer (zeros.data(), PhaserNetwork::numWeights * (int) sizeof (float),
+                                    zeros.data() + PhaserNetwork::numWeights);
+    }
+}
+
+Kelvo58AudioProcessor::~Kelvo58AudioProcessor() = default;
+
+//==============================================================================
+const juce::String Kelvo58AudioProcessor::getName() const { return "Kelvor58"; }
+void Kelvo58AudioProcessor::releaseResources() {}
+double Kelvo58AudioProcessor::getTailLengthSeconds() const { return 0.0; }
+bool Kelvo58AudioProcessor::acceptsMidi() const { return false; }
+bool Kelvo58AudioProcessor::producesMidi() const { return false; }
+bool Kelvo58AudioProcessor::isMidiEffect() const { return false; }
+bool Kelvo58AudioProcessor::hasEditor() const { return true; }
+int Kelvo58AudioProcessor::getNumPrograms() { return 1; }
+int Kelvo58AudioProcessor::getCurrentProgram() { return 0; }
+void Kelvo58AudioProcessor::setCurrentProgram (int) {}
+const juce::String Kelvo58AudioProcessor::getProgramName (int) { return {}; }
+void Kelvo58AudioProcessor::changeProgramName (int, const juce::String&) {}
+
+juce::AudioProcessorEditor* Kelvo58AudioProcessor::createEditor()
+{
+    return new EditorHolderWindow (*this);
+}
+
+bool Kelvo58AudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto mainOut = layouts.getMainOutputChannelSet();
+    if (mainOut != juce::AudioChannelSet::mono() && mainOut != juce::AudioChannelSet::stereo())
+        return false;
+    return layouts.getMainInputChannelSet() == mainOut;
+}
+
+//==============================================================================
+float Kelvo58AudioProcessor::syncedRate (float speed, float bar) const noexcept
+{
+    const int index = juce::jlimit (0, 23, static_cast<int> (speed * 23.0f));
+    return 1.0f / (bar * divisionTable[index]);
+}
+
+void Kelvo58AudioProcessor::primeNetwork (int channel, float speed) noexcept
+{
+    const int row = juce::jlimit (0, 127, static_cast<int> (std::round (speed * 127.0f)));
+    auto& network = networks[channel];
+    network.hiddenState = network.stateBank.row (row).transpose();
+}
+
+void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
+{
+    preparedBlockSize = std::max (1, samplesPerBlock);
+
+    if (sampleRate >= 48000.0)
+    {
+        nativeRate = false;
+        hostRate = sampleRate;
+        const int latency = static_cast<int> ((sampleRate + sampleRate) / internalRate);
+        setLatencySamples (latency);
+        resetBridge (latency);
+    }
+    else
+    {
+        setLatencySamples (0);
+        nativeRate = true;
+    }
+
+    const float speed = p1Param->value.load();
+    for (int c = 0; c < 2; ++c)
+        primeNetwork (c, speed);
+
+    const float rate = synchOnParam->value.load() > 0.5f ? syncedRate (speed, 2.0f) : speedToFrequency (speed);
+    for (int c = 0; c < 2; ++c)
+    {
+        speedFollower[c] = speed;
+        rateFollower[c] = rate;
+        lfoPhase[c] = 0.0f;
+    }
+
+    inputGainRamp.reset (sampleRate, 0.05);
+    inputGainRamp.setCurrentAndTargetValue (pregainParam->value.load());
+    outputGainRamp.reset (sampleRate, 0.05);
+    outputGainRamp.setCurrentAndTargetValue (postgainParam->value.load());
+
+    mixer.prepare ({ sampleRate, static_cast<juce::uint32> (preparedBlockSize),
+                     static_cast<juce::uint32> (std::max (1, getTotalNumInputChannels())) });
+    mixer.reset();
+}
+
+float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
+{
+    // A non-finite sample would poison the hidden state for good: start the channel
+    // afresh from the stored state of the current speed and feed it silence instead.
+    if (! std::isfinite (x))
+    {
+        primeNetwork (c, p1Param->value.load());
+        x = 0.0f;
+    }
+
+    const float speed = p1Param->value.load();
+    const float f = slewToward (speedFollower[c], speed, slewStep);
+    speedFollower[c] = f;
+
+    const float target = synchOnParam->value.load() > 0.5f ? syncedRate (f, barSeconds) : speedToFrequency (f);
+    const float g = slewToward (rateFollower[c], target, slewStep);
+    rateFollower[c] = g;
+
+    const float lfo = output2DFreqLerpedSample (wavetable, lfoPhase[c], g);
+
+    float phase = lfoPhase[c] + target / 44100.0f;
+    lfoPhase[c] = phase >= 1.0f ? 0.0f : phase;
+
+    const float y = networks[c].runInference (PhaserNetwork::Input (x, lfo));
+    if (! std::isfinite (y))
+    {
+        primeNetwork (c, speed);
+        return 0.0f;
+    }
+    return y;
+}
+
+//==============================================================================
+void Kelvo58AudioProcessor::resetBridge (int latency)
+{
+    // Three blocks of history; a 1-sample block still needs 4 samples behind the down-sampler.
+    const int32_t capacity = 3 * std::max (2, preparedBlockSize);
+
+    for (int c = 0; c < 2; ++c)
+    {
+        inputRing[c].allocate (capacity);
+        midRing[c].allocate (capacity);
+        inputRing[c].append (0.0f);
+        inputRing[c].append (0.0f);
+        downCursor[c] = { 0.0, hostRate / internalRate };
+        upCursor[c] = { 0.0, internalRate / hostRate };
+        firstBlockOffset[c] = latency;
+        processedCount[c] = 0;
+        receivedCount[c] = 0;
+    }
+}
+
+void Kelvo58AudioProcessor::resampleChannel (int c, float* x, int numSamples) noexcept
+{
+    auto& in = inputRing[c];
+    auto& mid = midRing[c];
+
+    for (int i = 0; i < numSamples; ++i)
+        in.append (x[i]);
+    receivedCount[c] += numSamples;
+
+    // Linear interpolation with the weight hi - p on the lower neighbour; the two newest
+    // host samples are left for the next block.
+    auto interpolate = [] (SampleRing& ring, double p) noexcept
+    {
+        const double lo = std::floor (p), hi = std::ceil (p);
+        const double w = hi - p;
+        const double a = ring.at (static_cast<int64_t> (lo));
+        const double b = ring.at (static_cast<int64_t> (hi));
+        return static_cast<float> (w * a + (1.0 - w) * b);
+    };
+
+    auto& down = downCursor[c];
+    while (std::ceil (down.position) < static_cast<double> (receivedCount[c]))
+    {
+        mid.append (interpolate (in, down.position));
+        down.position += down.step;
+    }
+
+    while (processedCount[c] < mid.totalWritten)
+    {
+        float& s = mid.at (processedCount[c]);
+        s = processNetworkSample (c, s);
+        ++processedCount[c];
+    }
+
+    auto& up = upCursor[c];
+    int t = firstBlockOffset[c];
+    while (t < numSamples && std::ceil (up.position) < static_cast<double> (mid.totalWritten))
+    {
+        x[t] = interpolate (mid, up.position);
+        up.position += up.step;
+        ++t;
+    }
+
+    firstBlockOffset[c] = 0;
+}
+
+//==============================================================================
+void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    juce::ScopedNoDenormals noDenormals;
+
+    if (preparedBlockSize == 0) // never prepared: nothing is sized yet, pass the audio through
+        return;
+
+    const int numSamples = buffer.getNumSamples();
+    const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
+
+    // NaN or infinity carries no audio; left in, it would reach the mix and the rings.
+    for (int c = 0; c < nIn; ++c)
+    {
+        auto* samples = buffer.getWritePointer (c);
+        for (int i = 0; i < numSamples; ++i)
+            if (! std::isfinite (samples[i]))
+                samples[i] = 0.0f;
+    }
+
+    float bpm = 0.0f;
+    if (auto* hostPlayHead = getPlayHead())
+        if (const auto position = hostPlayHead->getPosition())
+            if (const auto hostBpm = position->getBpm())
+                bpm = static_cast<float> (*hostBpm);
+    barSeconds = (bpm > 0.0f && std::isfinite (bpm)) ? (60.0f / bpm) * 4.0f : 2.0f;
+
+    // Blocks longer than the prepared size would overrun the mixer and the rings; run them
+    // as a series of prepared-size blocks.
+    if (numSamples == 0)
+    {
+        processSlice (buffer, 0, 0);
+        return;
+    }
+
+    for (int start = 0; start < numSamples; start += preparedBlockSize)
+        processSlice (buffer, start, std::min (preparedBlockSize, numSamples - start));
+}
+
+void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept
+{
+    const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
+    const int nOut = std::min (getTotalNumOutputChannels(), buffer.getNumChannels());
+
+    for (int c = nIn; c < nOut; ++c)
+        buffer.clear (c, start, length);
+
+    const float drywet = drywetParam->value.load();
+
+    auto block = juce::dsp::AudioBlock<float> (buffer)
+                     .getSubBlock (static_cast<size_t> (start), static_cast<size_t> (length));
+    const auto mixChannels = std::min (block.getNumChannels(), static_cast<size_t> (std::max (1, nIn)));
+    auto mixBlock = block.getSubsetChannelBlock (0, mixChannels);
+
+    mixer.pushDrySamples (mixBlock);
+    inputGainRamp.setTargetValue (pregainParam->value.load());
+    mixer.setWetMixProportion (static_cast<float> (static_cast<double> (drywet) * 0.01));
+
+    applyGainRamp (inputGainRamp, buffer, nIn, start, length);
+
+    if (p0Param->value.load() < 0.5f && nIn >= 1)
+    {
+        for (int c = 0; c < std::min (nIn, 2); ++c)
+        {
+            float* samples = buffer.getWritePointer (c, start);
+            if (nativeRate.load())
+            {
+                for (int i = 0; i < length; ++i)
+                    samples[i] = processNetworkSample (c, samples[i]);
+            }
+            else
+            {
+                resampleChannel (c, samples, length);
+            }
+        }
+    }
+
+    outputGainRamp.setTargetValue (postgainParam->value.load());
+    applyGainRamp (outputGainRamp, buffer, nIn, start, length);
+
+    mixer.mixWetSamples (mixBlock);
+}
+
+//==============================================================================
+void Kelvo58AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    // copyState flushes the parameters and copies the tree under the state's lock.
+    const auto state = valueTreeState.copyState();
+    if (auto xml = state.createXml())
+    {
+        xml->setAttribute ("plugin_version", "1");
+        destData.reset();
+        copyXmlToBinary (*xml, destData);
+    }
+
+    if (auto* settings = appProperties.getUserSettings())
+    {
+        settings->setValue ("Width", static_cast<double> (editorWidth.load()));
+        settings->setValue ("Height", static_cast<double> (editorHeight.load()));
+    }
+}
+
+void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes <= 8)
+        return;
+
+    const auto* bytes = static_cast<const char*> (data);
+    if (juce::ByteOrder::littleEndianInt (bytes) != 0x21324356u)
+        return;
+
+    const auto length = static_cast<int32_t> (juce::ByteOrder::littleEndianInt (bytes + 4));
+    if (length <= 0)
+        return;
+
+    // The text ends at the bytes present or at the first zero byte, whichever comes first.
+    const auto available = static_cast<size_t> (std::min (length, sizeInBytes - 8));
+    const auto* text = bytes + 8;
+    const auto* end = static_cast<const char*> (std::memchr (text, 0, available));
+    const auto textLength = end != nullptr ? static_cast<size_t> (end - text) : available;
+    if (textLength == 0)
+        return;
+
+    const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text, static_cast<int> (textLength)));
+    if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (valueTreeState.state.getType().toString()))
+        return;
+
+    valueTreeState.replaceState (juce::ValueTree::fromXml (*xml));
+}
+
+//==============================================================================
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new Kelvo58AudioProcessor();
+}

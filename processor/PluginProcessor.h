@@ -1,0 +1,135 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_audio_utils/juce_audio_utils.h>
+#include <juce_dsp/juce_dsp.h>
+
+#include "FlexyParameter.h"
+#include "GRU.h"
+#include "Wavetable2D.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+// A ring of samples that also counts everything appended since it was set up.
+// Sample number k lies totalWritten - k slots back from the newest.
+struct SampleRing
+{
+    int32_t size = -1;
+    std::unique_ptr<float[]> data;
+    int64_t totalWritten = 0;
+    int64_t writeIndex = 0;
+
+    void allocate (int32_t capacity);
+    void append (float x) noexcept
+    {
+        const auto i = writeIndex % size;
+        data[(size_t) i] = x;
+        writeIndex = i + 1;
+        ++totalWritten;
+    }
+    float& at (int64_t sampleNumber) noexcept
+    {
+        auto slot = writeIndex - (totalWritten - sampleNumber);
+        if (slot < 0)
+            slot += size;
+        return data[(size_t) slot];
+    }
+};
+
+// A fractional reading position in a ring and its advance per computed sample.
+struct ResampleCursor
+{
+    double position = 0.0;
+    double step = 1.0;
+};
+
+class Kelvo58AudioProcessor : public juce::AudioProcessor
+{
+public:
+    Kelvo58AudioProcessor();
+    ~Kelvo58AudioProcessor() override;
+
+    const juce::String getName() const override;
+    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlock;
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    // Free-running LFO rate in Hz for a speed of 0..1.
+    static float speedToFrequency (float speed) noexcept;
+    // LFO cycle lengths in bars, indexed by int(speed * 23).
+    static const float divisionTable[24];
+    // Largest move of the speed and rate followers per processed sample.
+    static const float slewStep;
+
+    // One network step of a channel on a 44.1 kHz sample, LFO advanced by one sample.
+    float processNetworkSample (int channel, float x) noexcept;
+
+    // 44.1 kHz bridge: set up afresh / run one channel's block through it in place.
+    void resetBridge (int latency);
+    void resampleChannel (int channel, float* samples, int numSamples) noexcept;
+
+    //==============================================================================
+    std::atomic<bool> nativeRate { false };
+    FlexyParameter* p0Param = nullptr;
+    FlexyParameter* p1Param = nullptr;
+    FlexyParameter* synchOnParam = nullptr;
+
+    SampleRing inputRing[2], midRing[2];
+    ResampleCursor downCursor[2], upCursor[2];
+    int64_t receivedCount[2] {}, processedCount[2] {};
+    int32_t firstBlockOffset[2] {};
+
+    double hostRate = -1.0;
+    double internalRate = 44100.0;
+
+    LfoTableSet lfoTables;   // owns the arrays that wavetable points into
+    Wavetable2D wavetable;
+
+    float lfoPhase[2] {};
+
+    FlexyParameter* pregainParam = nullptr;
+    FlexyParameter* postgainParam = nullptr;
+    FlexyParameter* drywetParam = nullptr;
+
+    juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> inputGainRamp, outputGainRamp;
+    juce::dsp::DryWetMixer<float> mixer;
+
+    // Last editor size in pixels (0: none known); written by the editor, read on save.
+    std::atomic<float> editorWidth { 0.0f }, editorHeight { 0.0f };
+
+    juce::ApplicationProperties appProperties;
+
+    PhaserNetwork networks[2];
+
+    float speedFollower[2] {};
+    float rateFollower[2] {};
+    float barSeconds = 2.0f;
+
+    juce::AudioProcessorValueTreeState valueTreeState;
+
+private:
+    void processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept;
+    void primeNetwork (int channel, float speed) noexcept;
+    float syncedRate (float speed, float bar) const noexcept;
+
+    int preparedBlockSize = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessor)
+};

@@ -1,0 +1,163 @@
+#include "TestSupport.h"
+
+#include <random>
+
+using namespace kelvor::test;
+
+namespace
+{
+std::unique_ptr<Kelvo58AudioProcessor> identityProcessor (double rate, int blockSize)
+{
+    auto p = std::make_unique<Kelvo58AudioProcessor>();
+    neutralGains (*p);
+    p->prepareToPlay (rate, blockSize);
+    makeNearIdentity (*p);
+    return p;
+}
+
+int peakIndex (const std::vector<float>& x)
+{
+    return (int) std::distance (x.begin(), std::max_element (x.begin(), x.end()));
+}
+} // namespace
+
+TEST (Bridge, WetSignalLagsLatencyPlusTwoSamples)
+{
+    // Linear interpolation reproduces a straight line exactly, so with an identity-like
+    // network output t must equal input t - L - 2 once the first block is past.
+    for (auto [rate, lag] : { std::pair { 48000.0, 4 }, { 88200.0, 6 }, { 96000.0, 6 }, { 192000.0, 10 } })
+    {
+        auto p = identityProcessor (rate, 256);
+        std::vector<std::vector<float>> audio (2, std::vector<float> (2048));
+        for (size_t i = 0; i < 2048; ++i)
+            audio[0][i] = audio[1][i] = 1.0e-7f * (float) i;
+        runInBlocks (*p, audio, 256);
+        for (size_t t = 256; t < 2048; ++t)
+            ASSERT_NEAR (audio[0][t], 1.0e-7f * (float) ((int) t - lag), 1.0e-10f) << rate << " at " << t;
+    }
+
+    // An impulse on the 48 kHz grid comes out n + 4 samples later.
+    auto p = identityProcessor (48000, 256);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (2048, 0.0f));
+    audio[0][700] = 1.0e-3f;
+    runInBlocks (*p, audio, 256);
+    EXPECT_EQ (peakIndex (audio[0]), 704);
+}
+
+TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
+{
+    auto p = identityProcessor (48000, 512);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (1024));
+    for (size_t i = 0; i < 1024; ++i)
+        audio[0][i] = audio[1][i] = 1.0e-3f * (float) (i % 7 + 1);
+    const auto input = audio;
+
+    runBlock (*p, audio, 0, 512);
+    EXPECT_EQ (p->midRing[0].totalWritten, 470);
+    EXPECT_EQ (p->processedCount[0], 470);
+    EXPECT_NEAR (p->downCursor[0].position, 470 * (48000.0 / 44100.0), 1e-9);
+    EXPECT_EQ (audio[0][0], input[0][0]);
+    EXPECT_EQ (audio[0][1], input[0][1]);
+    // Position 2 is computed from the two priming zeros.
+    EXPECT_NEAR (audio[0][2], 0.0f, 1e-12f);
+    EXPECT_EQ (p->firstBlockOffset[0], 0);
+
+    // The second block writes every position: none keeps its input.
+    const double upBefore = p->upCursor[0].position;
+    runBlock (*p, audio, 512, 512);
+    EXPECT_NEAR (p->upCursor[0].position - upBefore, 512 * (44100.0 / 48000.0), 1e-9);
+
+    // At 96 kHz the first block produces 235 samples and leaves four positions alone.
+    auto q = identityProcessor (96000, 512);
+    auto audio96 = input;
+    runBlock (*q, audio96, 0, 512);
+    EXPECT_EQ (q->midRing[0].totalWritten, 235);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ (audio96[0][i], input[0][i]);
+}
+
+TEST (Bridge, At88kEveryOtherOutputIsAProcessedSampleAndTheRestMeans)
+{
+    auto p = identityProcessor (88200, 256);
+    std::mt19937 rng (1);
+    std::uniform_real_distribution<float> dist (-1.0e-3f, 1.0e-3f);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (2048));
+    for (auto& x : audio[0])
+        x = dist (rng);
+    audio[1] = audio[0];
+    const auto input = audio[0];
+    runInBlocks (*p, audio, 256);
+
+    // Output t stands for host time t - L - 2 = t - 6; odd offsets are means of neighbours.
+    for (size_t t = 300; t < 2040; t += 2)
+    {
+        EXPECT_NEAR (audio[0][t], input[t - 6], 1e-9f) << t;
+        EXPECT_NEAR (audio[0][t + 1], 0.5f * (input[t - 6] + input[t - 4]), 1e-9f) << t;
+    }
+}
+
+TEST (Bridge, EmptyBlockChangesNothing)
+{
+    auto p = identityProcessor (48000, 128);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (300, 1.0e-3f));
+    runBlock (*p, audio, 0, 128);
+
+    const auto written = p->inputRing[0].totalWritten;
+    const auto mid = p->midRing[0].totalWritten;
+    const auto down = p->downCursor[0].position, up = p->upCursor[0].position;
+    runBlock (*p, audio, 128, 0);
+    EXPECT_EQ (p->inputRing[0].totalWritten, written);
+    EXPECT_EQ (p->midRing[0].totalWritten, mid);
+    EXPECT_EQ (p->downCursor[0].position, down);
+    EXPECT_EQ (p->upCursor[0].position, up);
+    EXPECT_EQ (p->receivedCount[0], 128);
+}
+
+TEST (Bridge, ResumesWhereItStoppedWithoutANewOffset)
+{
+    std::vector<float> signal (64 * 9);
+    for (size_t i = 0; i < signal.size(); ++i)
+        signal[i] = 1.0e-3f * std::sin (0.05f * (float) i);
+
+    auto referenceProc = identityProcessor (48000, 64);
+    std::vector<std::vector<float>> reference (2, signal);
+    runInBlocks (*referenceProc, reference, 64);
+
+    // The same stream with three paused blocks (other audio) after its fourth block.
+    auto p = identityProcessor (48000, 64);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (64 * 12, 0.5f));
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        std::copy (signal.begin(), signal.begin() + 256, audio[(size_t) ch].begin());
+        std::copy (signal.begin() + 256, signal.end(), audio[(size_t) ch].begin() + 448);
+    }
+    for (int b = 0; b < 12; ++b)
+    {
+        setParam (p->p0Param, (b >= 4 && b < 7) ? 1.0f : 0.0f);
+        runBlock (*p, audio, b * 64, 64);
+    }
+
+    EXPECT_EQ (p->receivedCount[0], 64 * 9);
+    EXPECT_EQ (audio[0][300], 0.5f); // paused blocks keep their (gained) input
+    // The first resumed outputs are the ones held back before the pause: the run continues
+    // exactly like the uninterrupted one, with no second offset.
+    for (int i = 0; i < 5 * 64; ++i)
+        ASSERT_NEAR (audio[0][(size_t) (448 + i)], reference[0][(size_t) (256 + i)], 1e-9f) << i;
+}
+
+TEST (Bridge, OneSampleBlocksStayInsideTheRings)
+{
+    // A 1-sample preparation must give what a roomy preparation gives for the same 1-sample blocks.
+    for (double rate : { 48000.0, 96000.0, 192000.0 })
+    {
+        auto tiny = identityProcessor (rate, 1);
+        auto roomy = identityProcessor (rate, 512);
+        std::vector<std::vector<float>> a (2, std::vector<float> (3000));
+        for (size_t i = 0; i < a[0].size(); ++i)
+            a[0][i] = a[1][i] = 1.0e-3f * std::sin (0.03f * (float) i);
+        auto b = a;
+        runInBlocks (*tiny, a, 1);
+        runInBlocks (*roomy, b, 1);
+        EXPECT_EQ (a, b) << rate;
+    }
+}

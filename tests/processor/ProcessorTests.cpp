@@ -1,0 +1,313 @@
+#include "TestSupport.h"
+
+#include <cmath>
+#include <random>
+
+using namespace kelvor::test;
+using Set = juce::AudioChannelSet;
+
+TEST (Processor, FixedAnswers)
+{
+    Kelvo58AudioProcessor p;
+    EXPECT_EQ (p.getName(), "Kelvor58");
+    EXPECT_EQ (p.getTailLengthSeconds(), 0.0);
+    EXPECT_TRUE (p.hasEditor());
+    EXPECT_FALSE (p.acceptsMidi());
+    EXPECT_FALSE (p.producesMidi());
+    EXPECT_FALSE (p.isMidiEffect());
+    EXPECT_EQ (p.getNumPrograms(), 1);
+    EXPECT_EQ (p.getProgramName (5), "");
+    p.setCurrentProgram (3);
+    EXPECT_EQ (p.getCurrentProgram(), 0);
+    EXPECT_EQ (p.getTotalNumInputChannels(), 2);
+    EXPECT_EQ (p.getTotalNumOutputChannels(), 2);
+    EXPECT_EQ (p.getBypassParameter(), nullptr);
+}
+
+TEST (Processor, BusRuleAcceptsOnlyMatchingMonoOrStereo)
+{
+    Kelvo58AudioProcessor p;
+    auto layout = [] (std::vector<Set> ins, std::vector<Set> outs)
+    {
+        juce::AudioProcessor::BusesLayout l;
+        for (auto& s : ins)
+            l.inputBuses.add (s);
+        for (auto& s : outs)
+            l.outputBuses.add (s);
+        return l;
+    };
+
+    EXPECT_TRUE (p.isBusesLayoutSupported (layout ({ Set::mono() }, { Set::mono() })));
+    EXPECT_TRUE (p.isBusesLayoutSupported (layout ({ Set::stereo() }, { Set::stereo() })));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({ Set::mono() }, { Set::stereo() })));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({ Set::stereo() }, { Set::mono() })));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({ Set::disabled() }, { Set::stereo() })));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({}, { Set::stereo() })));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({ Set::stereo() }, {})));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({ Set::discreteChannels (1) }, { Set::discreteChannels (1) })));
+    EXPECT_FALSE (p.isBusesLayoutSupported (layout ({ Set::create5point1() }, { Set::create5point1() })));
+}
+
+TEST (Processor, LatencyAndPathFollowTheHostRate)
+{
+    Kelvo58AudioProcessor p;
+    const std::pair<double, int> cases[] = { { 44100, 0 }, { 47999, 0 }, { 48000, 2 }, { 88200, 4 },
+                                             { 96000, 4 }, { 176400, 8 }, { 192000, 8 }, { 22050, 0 } };
+    for (auto [rate, latency] : cases)
+    {
+        p.prepareToPlay (rate, 512);
+        EXPECT_EQ (p.getLatencySamples(), latency) << rate;
+        EXPECT_EQ (p.nativeRate.load(), rate < 48000) << rate;
+    }
+}
+
+TEST (Processor, PreparationPrimesFromTheStoredStateOfTheCurrentSpeed)
+{
+    Kelvo58AudioProcessor p;
+    for (auto [speed, row] : { std::pair { 0.5f, 64 }, { 0.0f, 0 }, { 1.0f, 127 }, { 0.25f, 32 } })
+    {
+        setParam (p.p1Param, speed);
+        p.prepareToPlay (48000, 256);
+        for (int c = 0; c < 2; ++c)
+        {
+            EXPECT_TRUE (p.networks[c].hiddenState.isApprox (p.networks[c].stateBank.row (row).transpose(), 0.0f)) << speed;
+            EXPECT_EQ (p.speedFollower[c], speed);
+            EXPECT_FLOAT_EQ (p.rateFollower[c], Kelvo58AudioProcessor::speedToFrequency (speed));
+            EXPECT_EQ (p.lfoPhase[c], 0.0f);
+        }
+    }
+
+    // Tempo sync at preparation assumes a 2-second bar.
+    setParam (p.synchOnParam, 1.0f);
+    setParam (p.p1Param, 0.0f);
+    p.prepareToPlay (44100, 256);
+    EXPECT_FLOAT_EQ (p.rateFollower[0], 1.0f / 32.0f);
+}
+
+TEST (Processor, FreeRunningRateRule)
+{
+    EXPECT_FLOAT_EQ (Kelvo58AudioProcessor::speedToFrequency (0.0f), 0.048163265f);
+    EXPECT_FLOAT_EQ (Kelvo58AudioProcessor::speedToFrequency (0.5f), 3.4717686f);
+    EXPECT_FLOAT_EQ (Kelvo58AudioProcessor::speedToFrequency (1.0f), 6.8953743f);
+    EXPECT_EQ (Kelvo58AudioProcessor::divisionTable[10], 0.5f);
+    EXPECT_EQ (Kelvo58AudioProcessor::divisionTable[11], 0.666667f);
+    EXPECT_FLOAT_EQ (Kelvo58AudioProcessor::slewStep, 1.1337868e-4f);
+}
+
+TEST (Processor, SpeedFollowerReachesTargetAfter8821Steps)
+{
+    Kelvo58AudioProcessor p;
+    setParam (p.p1Param, 0.0f);
+    p.prepareToPlay (44100, 512);
+    setParam (p.p1Param, 1.0f);
+
+    for (int i = 0; i < 8820; ++i)
+    {
+        const float before = p.rateFollower[0];
+        p.processNetworkSample (0, 0.0f);
+        ASSERT_LE (std::abs (p.rateFollower[0] - before), Kelvo58AudioProcessor::slewStep * 1.0001f);
+    }
+    EXPECT_LT (p.speedFollower[0], 1.0f);
+    p.processNetworkSample (0, 0.0f);
+    EXPECT_EQ (p.speedFollower[0], 1.0f);
+    EXPECT_EQ (p.speedFollower[1], 0.0f); // channels follow separately
+}
+
+namespace
+{
+// The LFO phase starts at 0 after preparation, so one step reveals the target rate.
+float targetRateAfterOneSample (Kelvo58AudioProcessor& p, float speed, juce::AudioPlayHead* head)
+{
+    setParam (p.p1Param, speed);
+    setParam (p.synchOnParam, 1.0f);
+    p.setPlayHead (head);
+    p.prepareToPlay (44100, 64);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (1, 0.0f));
+    runBlock (p, audio, 0, 1);
+    return p.lfoPhase[0] * 44100.0f;
+}
+} // namespace
+
+TEST (Processor, TempoSyncRates)
+{
+    Kelvo58AudioProcessor p;
+    FixedTempoPlayHead at120 (120.0), at240 (240.0), noTempo (std::nullopt);
+
+    EXPECT_NEAR (targetRateAfterOneSample (p, 0.0f, &at120), 0.03125f, 1e-5f);
+    EXPECT_NEAR (targetRateAfterOneSample (p, 1.0f, &at120), 16.0f, 1e-3f);
+    EXPECT_NEAR (targetRateAfterOneSample (p, 0.5f, &at120), 1.0f / (2.0f * 0.666667f), 1e-4f);
+    EXPECT_NEAR (targetRateAfterOneSample (p, 1.0f, &at240), 32.0f, 2e-3f);
+    EXPECT_FLOAT_EQ (p.barSeconds, 1.0f);
+    EXPECT_NEAR (targetRateAfterOneSample (p, 1.0f, &noTempo), 16.0f, 1e-3f);
+    EXPECT_NEAR (targetRateAfterOneSample (p, 1.0f, nullptr), 16.0f, 1e-3f);
+    EXPECT_FLOAT_EQ (p.barSeconds, 2.0f);
+    p.setPlayHead (nullptr);
+}
+
+TEST (Processor, PhaseThatReachesOneRestartsAtZero)
+{
+    Kelvo58AudioProcessor p;
+    setParam (p.p1Param, 1.0f);
+    p.prepareToPlay (44100, 64);
+    const float advance = Kelvo58AudioProcessor::speedToFrequency (1.0f) / 44100.0f;
+    p.lfoPhase[0] = 1.0f - 0.5f * advance;
+    p.processNetworkSample (0, 0.0f);
+    EXPECT_EQ (p.lfoPhase[0], 0.0f);
+}
+
+TEST (Processor, FootSwitchThresholdIsExactlyHalf)
+{
+    auto run = [] (float p0, float& outSample, Eigen::Matrix<float, 16, 1>& stateAfter,
+                   Eigen::Matrix<float, 16, 1>& stateBefore)
+    {
+        Kelvo58AudioProcessor p;
+        p.prepareToPlay (44100, 64);
+        setParam (p.p0Param, p0);
+        stateBefore = p.networks[0].hiddenState;
+        std::vector<std::vector<float>> audio (2, std::vector<float> (64, 0.25f));
+        runBlock (p, audio, 0, 64);
+        outSample = audio[0][63];
+        stateAfter = p.networks[0].hiddenState;
+    };
+
+    float out = 0;
+    Eigen::Matrix<float, 16, 1> before, after;
+    run (0.5f, out, after, before);
+    EXPECT_TRUE (after == before);
+    // Stage off: input x pre gain (-6 dB) x post gain (+6 dB), fully wet.
+    EXPECT_NEAR (out, 0.25f * juce::Decibels::decibelsToGain (-6.0f) * juce::Decibels::decibelsToGain (6.0f), 1e-6f);
+
+    run (0.49f, out, after, before);
+    EXPECT_FALSE (after == before);
+}
+
+TEST (Processor, GainRampsLastFiftyMilliseconds)
+{
+    for (auto [rate, steps] : { std::pair { 48000.0, 2400 }, { 44100.0, 2205 } })
+    {
+        Kelvo58AudioProcessor p;
+        setParam (p.p0Param, 1.0f); // stage off: the output shows the gains alone
+        setParam (p.postgainParam, 0.5f);
+        p.prepareToPlay (rate, 4096);
+        setParam (p.pregainParam, p.pregainParam->convertTo0to1 (6.0f));
+
+        std::vector<std::vector<float>> audio (2, std::vector<float> (4096, 1.0f));
+        runBlock (p, audio, 0, 4096);
+
+        const float target = juce::Decibels::decibelsToGain (6.0f);
+        EXPECT_LT (audio[0][(size_t) steps - 2], target * 0.9999f) << rate;
+        EXPECT_NEAR (audio[0][(size_t) steps - 1], target, 1e-5f) << rate;
+        EXPECT_NEAR (audio[0][4095], target, 1e-5f);
+        EXPECT_LT (audio[0][0], juce::Decibels::decibelsToGain (-5.99f));
+        EXPECT_EQ (audio[0], audio[1]); // both channels get the same gain at the same frame
+    }
+}
+
+TEST (Processor, DryWetEnds)
+{
+    std::mt19937 rng (3);
+    std::uniform_real_distribution<float> dist (-0.5f, 0.5f);
+    std::vector<float> input (1024);
+    for (auto& x : input)
+        x = dist (rng);
+
+    // The mixer starts fully wet and takes its own 50 ms (2205 samples) to reach the setting.
+    auto render = [&] (float mix)
+    {
+        Kelvo58AudioProcessor p;
+        setParam (p.drywetParam, mix);
+        p.prepareToPlay (44100, 1024);
+        std::vector<std::vector<float>> audio (2, std::vector<float> (3072));
+        runInBlocks (p, audio, 1024); // let the mixer's ramp settle
+        audio.assign (2, input);
+        runBlock (p, audio, 0, 1024);
+        return audio[0];
+    };
+
+    EXPECT_EQ (render (0.0f), input);
+
+    // Fully wet: the network's output alone, no trace of the dry signal.
+    Kelvo58AudioProcessor stageOff;
+    setParam (stageOff.p0Param, 1.0f);
+    setParam (stageOff.pregainParam, 0.0f);   // -48 dB into the wet path
+    setParam (stageOff.postgainParam, 0.5f);
+    stageOff.prepareToPlay (44100, 1024);
+    std::vector<std::vector<float>> audio (2, input);
+    runBlock (stageOff, audio, 0, 1024);
+    for (size_t i = 0; i < input.size(); ++i)
+        EXPECT_NEAR (audio[0][i], input[i] * juce::Decibels::decibelsToGain (-48.0f), 1e-7f);
+}
+
+// Hosts may send blocks longer than announced; they must sound exactly like the same
+// audio sent in announced-size blocks.
+TEST (Processor, OversizedBlocksMatchAnnouncedSizeBlocks)
+{
+    for (double rate : { 44100.0, 48000.0, 96000.0 })
+    {
+        std::mt19937 rng (7);
+        std::uniform_real_distribution<float> dist (-0.8f, 0.8f);
+        std::vector<std::vector<float>> input (2, std::vector<float> (5000));
+        for (auto& ch : input)
+            for (auto& x : ch)
+                x = dist (rng);
+
+        Kelvo58AudioProcessor legal, oversized;
+        for (auto* p : { &legal, &oversized })
+        {
+            setParam (p->drywetParam, 0.6f);
+            p->prepareToPlay (rate, 64);
+        }
+        auto a = input, b = input;
+        runInBlocks (legal, a, 64);
+        runBlock (oversized, b, 0, 1000);
+        runBlock (oversized, b, 1000, 4000);
+        EXPECT_EQ (a, b) << rate;
+    }
+}
+
+TEST (Processor, NonFiniteInputDoesNotPoisonTheChannel)
+{
+    for (double rate : { 44100.0, 96000.0 })
+    {
+        for (float bad : { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity() })
+        {
+            Kelvo58AudioProcessor p;
+            p.prepareToPlay (rate, 256);
+            std::vector<std::vector<float>> audio (2, std::vector<float> (4096));
+            for (size_t i = 0; i < 4096; ++i)
+                audio[0][i] = audio[1][i] = 0.3f * std::sin (0.01f * (float) i);
+            audio[0][1000] = bad;
+            runInBlocks (p, audio, 256);
+
+            for (auto& ch : audio)
+                for (float x : ch)
+                    ASSERT_TRUE (std::isfinite (x)) << rate << " " << bad;
+            EXPECT_TRUE (p.networks[0].hiddenState.allFinite());
+        }
+    }
+}
+
+TEST (Processor, OverflowInsideTheChainRestartsTheNetwork)
+{
+    // Finite input that the +48 dB input gain takes to infinity.
+    Kelvo58AudioProcessor p;
+    setParam (p.pregainParam, 1.0f);
+    p.prepareToPlay (44100, 64);
+    std::vector<std::vector<float>> audio (2, std::vector<float> (64, 0.001f));
+    audio[0][10] = 3.0e38f;
+    runBlock (p, audio, 0, 64);
+    EXPECT_TRUE (p.networks[0].hiddenState.allFinite());
+    for (int i = 11; i < 64; ++i)
+        EXPECT_TRUE (std::isfinite (audio[0][(size_t) i])) << i;
+
+    // The step that met infinity restarted from the stored state of the current speed.
+    Kelvo58AudioProcessor q;
+    q.prepareToPlay (44100, 64);
+    q.networks[0].hiddenState.setConstant (0.9f);
+    const float fromRestart = q.processNetworkSample (0, std::numeric_limits<float>::infinity());
+    EXPECT_TRUE (std::isfinite (fromRestart));
+    Kelvo58AudioProcessor r;
+    r.prepareToPlay (44100, 64);
+    EXPECT_EQ (fromRestart, r.processNetworkSample (0, 0.0f));
+}
