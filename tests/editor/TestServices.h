@@ -1,0 +1,163 @@
+#pragma once
+
+// Test services that need no plug-in code: a private HOME, a tiny HTTP server on the
+// loopback interface and a way to let the message loop run.
+
+#include <gtest/gtest.h>
+
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace juce
+{
+// Defined by the framework's Linux message loop; not in its public headers.
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
+
+namespace kelvortest
+{
+
+/** Points HOME (and with it the per-user settings) at a fresh temporary folder. */
+class TemporaryHome
+{
+public:
+    TemporaryHome()
+    {
+        char pattern[] = "/tmp/kelvor-editor-home-XXXXXX";
+        folder = juce::File (juce::String (mkdtemp (pattern)));
+        previousHome = juce::SystemStats::getEnvironmentVariable ("HOME", {});
+        setenv ("HOME", folder.getFullPathName().toRawUTF8(), 1);
+        unsetenv ("XDG_CONFIG_HOME");
+    }
+
+    ~TemporaryHome()
+    {
+        folder.deleteRecursively();
+        setenv ("HOME", previousHome.toRawUTF8(), 1);
+    }
+
+    juce::File settingsFile() const
+    {
+        return folder.getChildFile (".config/Kelvor58/Kelvor58.settings");
+    }
+
+    /** Writes a settings file as an earlier run (or a hand edit) would have left it. */
+    void writeSettings (const juce::StringPairArray& values) const
+    {
+        juce::XmlElement root ("PROPERTIES");
+
+        for (const auto& key : values.getAllKeys())
+        {
+            auto* e = root.createNewChildElement ("VALUE");
+            e->setAttribute ("name", key);
+            e->setAttribute ("val", values[key]);
+        }
+
+        settingsFile().getParentDirectory().createDirectory();
+        ASSERT_TRUE (root.writeTo (settingsFile()));
+    }
+
+    juce::File folder;
+
+private:
+    juce::String previousHome;
+};
+
+/** Answers every request with one fixed body, on 127.0.0.1, from its own thread. */
+class LoopbackServer : private juce::Thread
+{
+public:
+    explicit LoopbackServer (juce::String replyBody)
+        : juce::Thread ("loopback http"), body (std::move (replyBody))
+    {
+        if (listener.createListener (0, "127.0.0.1"))
+            startThread();
+    }
+
+    ~LoopbackServer() override
+    {
+        signalThreadShouldExit();
+        listener.close();
+        stopThread (4000);
+    }
+
+    int port() const { return listener.getBoundPort(); }
+    juce::String address() const { return "http://127.0.0.1:" + juce::String (port()); }
+    int requestCount() const { return requests.load(); }
+
+    juce::String lastRequestLine() const
+    {
+        const std::lock_guard<std::mutex> lock (requestLock);
+        return lastLine;
+    }
+
+    /** An address on which nothing listens: the connection is refused at once. */
+    static juce::String closedAddress()
+    {
+        juce::StreamingSocket probe;
+        probe.createListener (0, "127.0.0.1");
+        const auto freePort = probe.getBoundPort();
+        probe.close();
+        return "http://127.0.0.1:" + juce::String (freePort);
+    }
+
+private:
+    void run() override
+    {
+        while (! threadShouldExit())
+        {
+            std::unique_ptr<juce::StreamingSocket> client (listener.waitForNextConnection());
+
+            if (client == nullptr)
+                return;
+
+            juce::String request;
+            char buffer[2048];
+
+            while (! request.contains ("\r\n\r\n") && client->waitUntilReady (true, 2000) == 1)
+            {
+                const auto n = client->read (buffer, (int) sizeof (buffer), false);
+
+                if (n <= 0)
+                    break;
+
+                request += juce::String::fromUTF8 (buffer, n);
+            }
+
+            {
+                const std::lock_guard<std::mutex> lock (requestLock);
+                lastLine = request.upToFirstOccurrenceOf ("\r\n", false, false);
+            }
+            ++requests;
+
+            const auto bytes = body.toStdString();
+            const auto reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+                             + std::to_string (bytes.size()) + "\r\nConnection: close\r\n\r\n" + bytes;
+            client->write (reply.data(), (int) reply.size());
+            client->close();
+        }
+    }
+
+    juce::StreamingSocket listener;
+    juce::String body;
+    std::atomic<int> requests { 0 };
+    mutable std::mutex requestLock;
+    juce::String lastLine;
+};
+
+/** Lets timers and asynchronous updates run for a while on this (the message) thread.
+    The plug-in is built without modal loops, so the framework's own loop step is used. */
+inline void pumpMessages (int milliseconds)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) milliseconds;
+
+    while (juce::Time::getMillisecondCounter() < end)
+        if (! juce::dispatchNextMessageOnSystemQueue (true))
+            juce::Thread::sleep (1);
+}
+
+} // namespace kelvortest

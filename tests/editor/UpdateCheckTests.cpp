@@ -1,0 +1,96 @@
+// The update request and how the bar reacts to each kind of reply from a loopback server.
+
+#include "EditorTestSupport.h"
+
+using namespace kelvortest;
+
+namespace
+{
+bool barShownFor (const juce::String& replyBody)
+{
+    LoopbackServer server (replyBody);
+    EditorRig rig (server.address());
+    rig.openEditor();
+    EXPECT_EQ (server.requestCount(), 1) << replyBody;
+    auto& panel = rig.panel();
+    const auto shown = panel.updateOverlay.isVisible();
+    EXPECT_EQ (panel.isTimerRunning (Kelvo58AudioProcessorEditor::updateBarTimer), shown) << replyBody;
+    return shown;
+}
+} // namespace
+
+TEST (UpdateCheck, RequestCarriesTheFixedQueryInOrder)
+{
+    EXPECT_EQ (UpdateCheck::updateRequestUrl ("https://quorvanta.example"),
+               "https://quorvanta.example/api.php?layout=blank&controller=qapi&action=check_for_update"
+               "&plugin_id=5&key=ydmvbhhb3p2uc76ouaae1znbd");
+
+    LoopbackServer server (R"({"last_version": 1})");
+    EXPECT_EQ (UpdateCheck::fetchLatestVersion (UpdateCheck::updateRequestUrl (server.address())), 1);
+    EXPECT_EQ (server.lastRequestLine(),
+               "GET /api.php?layout=blank&controller=qapi&action=check_for_update&plugin_id=5"
+               "&key=ydmvbhhb3p2uc76ouaae1znbd HTTP/1.1");
+}
+
+TEST (UpdateCheck, LinksNameTheMakersSite)
+{
+    EXPECT_EQ (UpdateCheck::makerUrl(), KELVOR_MAKER_URL);
+    EXPECT_EQ (UpdateCheck::siteName ("https://quorvanta.example"), "quorvanta.example");
+
+    UpdateOverlay bar;
+    EXPECT_EQ (bar.updateLink.getButtonText(),
+               "New update available on " + UpdateCheck::siteName (KELVOR_MAKER_URL) + "!");
+    EXPECT_EQ (bar.updateLink.getURL().toString (false), KELVOR_MAKER_URL);
+    EXPECT_EQ (bar.updateLink.findColour (juce::HyperlinkButton::textColourId), juce::Colour (0xffc8c8c8));
+}
+
+TEST (UpdateCheck, RepliesAreReadAsTheLatestVersion)
+{
+    EXPECT_EQ (UpdateCheck::parseLatestVersion (R"({"last_version": 1})"), 1);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion (R"(  {"name": "x", "last_version": 2})"), 2);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion (R"({"last_version": "1"})"), 1);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion ("{}"), -1);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion ("[1]"), -1);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion ("<html>Not Found</html>"), -1);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion (R"({"last_version": )"), -1);
+    EXPECT_EQ (UpdateCheck::parseLatestVersion (""), -1);
+}
+
+TEST (UpdateCheck, BarShowsForEveryAnswerButTheCurrentVersion)
+{
+    EXPECT_FALSE (barShownFor (R"({"last_version": 1})"));
+    EXPECT_FALSE (barShownFor (R"({"last_version": "1"})"));
+    EXPECT_TRUE (barShownFor (R"({"last_version": 2})"));
+    EXPECT_TRUE (barShownFor (R"({"last_version": 0})"));
+    EXPECT_TRUE (barShownFor ("{}"));
+    EXPECT_TRUE (barShownFor ("[1]"));
+    EXPECT_TRUE (barShownFor ("a newer version is out"));
+    EXPECT_TRUE (barShownFor (""));
+}
+
+TEST (UpdateCheck, UnreachableServerShowsTheBarPromptly)
+{
+    const auto start = juce::Time::getMillisecondCounter();
+    EditorRig rig (LoopbackServer::closedAddress());
+    rig.openEditor();
+    EXPECT_TRUE (rig.panel().updateOverlay.isVisible());
+    EXPECT_LT (juce::Time::getMillisecondCounter() - start, 5000u);
+}
+
+TEST (UpdateCheck, BarHidesForGoodTenSecondsLater)
+{
+    LoopbackServer server (R"({"last_version": 2})");
+    EditorRig rig (server.address());
+    rig.openEditor();
+    auto& panel = rig.panel();
+
+    ASSERT_TRUE (panel.updateOverlay.isVisible());
+    EXPECT_EQ (panel.getTimerInterval (Kelvo58AudioProcessorEditor::updateBarTimer), 10000);
+
+    pumpMessages (9000);
+    EXPECT_TRUE (panel.updateOverlay.isVisible());
+    pumpMessages (1500);
+    EXPECT_FALSE (panel.updateOverlay.isVisible());
+    EXPECT_FALSE (panel.isTimerRunning (Kelvo58AudioProcessorEditor::updateBarTimer));
+    EXPECT_TRUE (panel.isTimerRunning (Kelvo58AudioProcessorEditor::syncFollowTimer));
+}
