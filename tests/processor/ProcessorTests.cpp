@@ -155,6 +155,27 @@ TEST (Processor, PhaseThatReachesOneRestartsAtZero)
     EXPECT_EQ (p.lfoPhase[0], 0.0f);
 }
 
+TEST (Processor, LfoAdvancesPerProcessedSampleWhateverTheHostRate)
+{
+    // The tables are 44.1 kHz periods: on the native path the phase moves by rate / 44100
+    // per sample at any host rate, so 22.05 kHz and 44.1 kHz hosts read the same LFO
+    // values for the same sample count.
+    auto lfoAfter = [] (double hostRate, int numSamples)
+    {
+        Kelvo58AudioProcessor p;
+        setParam (p.p1Param, 0.8f);
+        p.prepareToPlay (hostRate, 512);
+        std::vector<std::vector<float>> audio (2, std::vector<float> ((size_t) numSamples, 0.0f));
+        runInBlocks (p, audio, 512);
+        return std::pair { p.lfoPhase[0], p.networks[0].hiddenState };
+    };
+    const auto [phaseLow, stateLow] = lfoAfter (22050.0, 3000);
+    const auto [phaseNative, stateNative] = lfoAfter (44100.0, 3000);
+    EXPECT_EQ (phaseLow, phaseNative);
+    EXPECT_NEAR (phaseNative, 3000.0f * Kelvo58AudioProcessor::speedToFrequency (0.8f) / 44100.0f, 1e-4f);
+    EXPECT_TRUE (stateLow == stateNative);
+}
+
 TEST (Processor, FootSwitchThresholdIsExactlyHalf)
 {
     auto run = [] (float p0, float& outSample, Eigen::Matrix<float, 16, 1>& stateAfter,
