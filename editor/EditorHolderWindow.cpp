@@ -31,7 +31,7 @@ EditorHolderWindow::EditorHolderWindow (Kelvo58AudioProcessor& p)
     setResizable (true, true);
     setResizeLimits (minimumWidth, minimumHeight, (int) mainEditor->baseWidth, (int) mainEditor->baseHeight);
 
-    // Added last: the resize corner stays in front of the panel.
+    // The resize corner is always on top, so it stays in front of the panel.
     addAndMakeVisible (*mainEditor);
 }
 
