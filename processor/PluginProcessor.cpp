@@ -219,11 +219,13 @@ void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBloc
         const int latency = static_cast<int> ((sampleRate + sampleRate) / internalRate);
         setLatencySamples (latency);
         resetBridge (latency);
+        bridgeLag = latency + 2;
     }
     else
     {
         setLatencySamples (0);
         nativeRate = true;
+        bridgeLag = 0;
     }
 
     const float speed = p1Param->value.load();
@@ -400,13 +402,17 @@ void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int 
     const auto mixChannels = std::min (block.getNumChannels(), static_cast<size_t> (std::max (1, nIn)));
     auto mixBlock = block.getSubsetChannelBlock (0, mixChannels);
 
+    // While the bridge runs, the dry signal waits for the wet one: a partly dry mix then
+    // sounds at 48 kHz and above as it does at 44.1 kHz, without a comb from the lag.
+    const bool stageOn = p0Param->value.load() < 0.5f && nIn >= 1;
+    mixer.setWetLatency (stageOn && ! nativeRate.load() ? static_cast<float> (bridgeLag) : 0.0f);
     mixer.pushDrySamples (mixBlock);
     inputGainRamp.setTargetValue (pregainParam->value.load());
     mixer.setWetMixProportion (static_cast<float> (static_cast<double> (drywet) * 0.01));
 
     applyGainRamp (inputGainRamp, buffer, nIn, start, length);
 
-    if (p0Param->value.load() < 0.5f && nIn >= 1)
+    if (stageOn)
     {
         for (int c = 0; c < std::min (nIn, 2); ++c)
         {

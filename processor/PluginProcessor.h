@@ -109,7 +109,9 @@ public:
     FlexyParameter* drywetParam = nullptr;
 
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> inputGainRamp, outputGainRamp;
-    juce::dsp::DryWetMixer<float> mixer;
+    // Room to delay the dry signal by the bridge's lag (10 samples at 192 kHz).
+    static constexpr int maximumDryDelay = 16;
+    juce::dsp::DryWetMixer<float> mixer { maximumDryDelay };
 
     // Last editor size in pixels (0: none known); written by the editor, read on save.
     std::atomic<float> editorWidth { 0.0f }, editorHeight { 0.0f };
@@ -130,6 +132,7 @@ private:
     float syncedRate (float speed, float bar) const noexcept;
 
     int preparedBlockSize = 0;
+    int bridgeLag = 0; // host samples by which the bridge's output trails its input
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessor)
 };

@@ -44,6 +44,31 @@ TEST (Bridge, WetSignalLagsLatencyPlusTwoSamples)
     EXPECT_EQ (peakIndex (audio[0]), 704);
 }
 
+TEST (Bridge, DryWaitsForTheWetSignalWhileTheStageRuns)
+{
+    // Half dry, half wet on a straight line: with the dry signal delayed by the bridge's
+    // lag the mix is the line delayed by that lag; undelayed it would land half-way.
+    for (auto [rate, lag] : { std::pair { 48000.0, 4 }, { 96000.0, 6 }, { 192000.0, 10 } })
+    {
+        for (bool stageOn : { true, false })
+        {
+            auto p = identityProcessor (rate, 256);
+            setParam (p->drywetParam, 0.5f);
+            setParam (p->p0Param, stageOn ? 0.0f : 1.0f);
+            std::vector<std::vector<float>> audio (2, std::vector<float> (8192));
+            for (size_t i = 0; i < audio[0].size(); ++i)
+                audio[0][i] = audio[1][i] = 1.0e-7f * (float) i;
+            runInBlocks (*p, audio, 256);
+
+            const int expectedLag = stageOn ? lag : 0;
+            // Past the mixer's own 50 ms ramp from fully wet to half.
+            for (size_t t = (size_t) rate / 10; t < audio[0].size(); ++t)
+                ASSERT_NEAR (audio[0][t], 1.0e-7f * (float) ((int) t - expectedLag), 1.0e-9f)
+                    << rate << (stageOn ? " on" : " off") << " at " << t;
+        }
+    }
+}
+
 TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
 {
     auto p = identityProcessor (48000, 512);
