@@ -178,7 +178,8 @@ bool Kelvo58AudioProcessor::hasEditor() const { return true; }
 int Kelvo58AudioProcessor::getNumPrograms() { return 1; }
 int Kelvo58AudioProcessor::getCurrentProgram() { return 0; }
 void Kelvo58AudioProcessor::setCurrentProgram (int) {}
-const juce::String Kelvo58AudioProcessor::getProgramName (int) { return {}; }
+// The one program is published to hosts as a list entry, and a nameless entry is invalid there.
+const juce::String Kelvo58AudioProcessor::getProgramName (int) { return "Default"; }
 void Kelvo58AudioProcessor::changeProgramName (int, const juce::String&) {}
 
 juce::AudioProcessorEditor* Kelvo58AudioProcessor::createEditor()

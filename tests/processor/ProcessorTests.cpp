@@ -16,7 +16,7 @@ TEST (Processor, FixedAnswers)
     EXPECT_FALSE (p.producesMidi());
     EXPECT_FALSE (p.isMidiEffect());
     EXPECT_EQ (p.getNumPrograms(), 1);
-    EXPECT_EQ (p.getProgramName (5), "");
+    EXPECT_EQ (p.getProgramName (5), "Default");
     p.setCurrentProgram (3);
     EXPECT_EQ (p.getCurrentProgram(), 0);
     EXPECT_EQ (p.getTotalNumInputChannels(), 2);
