@@ -94,7 +94,9 @@ float FlexyParameter::getValue() const
 
 void FlexyParameter::setValue (float newValue)
 {
-    value.store (convertFrom0to1 (newValue));
+    // NaN carries no position: the value stays where it was. Infinities clamp to the ends.
+    if (! std::isnan (newValue))
+        value.store (convertFrom0to1 (newValue));
     valueChanged (value.load());
 }
 
@@ -118,12 +120,15 @@ int FlexyParameter::getNumSteps() const
 
 juce::String FlexyParameter::getText (float normalisedValue, int maximumStringLength) const
 {
-    return stringFromValue (convertFrom0to1 (normalisedValue), maximumStringLength);
+    const float shown = std::isnan (normalisedValue) ? value.load() : convertFrom0to1 (normalisedValue);
+    return stringFromValue (shown, maximumStringLength);
 }
 
 float FlexyParameter::getValueForText (const juce::String& text) const
 {
-    return convertTo0to1 (valueFromString (text));
+    // Text such as "nan" names no value; answer with the current one rather than NaN.
+    const float parsed = valueFromString (text);
+    return std::isnan (parsed) ? getValue() : convertTo0to1 (parsed);
 }
 
 bool FlexyParameter::isAutomatable() const

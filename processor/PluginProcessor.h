@@ -127,6 +127,7 @@ public:
     juce::AudioProcessorValueTreeState valueTreeState;
 
 private:
+    void keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const;
     void processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept;
     void primeNetwork (int channel, float speed) noexcept;
     float syncedRate (float speed, float bar) const noexcept;

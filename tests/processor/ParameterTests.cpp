@@ -126,3 +126,78 @@ TEST (Parameters, SetValueSnapsClampsAndNotifiesNobody)
     p.pregainParam->setValue (p.pregainParam->convertTo0to1 (-6.004f));
     EXPECT_FLOAT_EQ (p.pregainParam->value.load(), -6.0f);
 }
+
+// NaN and infinities can come from a host, a project file or a text box; none may reach
+// the stored value, and the audio must stay finite afterwards.
+TEST (Parameters, NonFiniteValuesNeverReachTheStoredValue)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+
+    auto checkAudio = [] (Kelvo58AudioProcessor& p)
+    {
+        for (double rate : { 44100.0, 96000.0 })
+        {
+            p.prepareToPlay (rate, 128);
+            std::vector<std::vector<float>> audio (2, std::vector<float> (1024));
+            for (size_t i = 0; i < audio[0].size(); ++i)
+                audio[0][i] = audio[1][i] = 0.3f * std::sin (0.02f * (float) i);
+            runInBlocks (p, audio, 128);
+            for (auto& ch : audio)
+                for (float x : ch)
+                    ASSERT_TRUE (std::isfinite (x));
+        }
+    };
+
+    for (const auto& row : table)
+    {
+        SCOPED_TRACE (row.id);
+
+        // Through the host's setValue.
+        Kelvo58AudioProcessor host;
+        auto* param = static_cast<FlexyParameter*> (host.valueTreeState.getParameter (row.id));
+        param->setValue (0.3f);
+        const float kept = param->value.load();
+        param->setValue (nan);
+        EXPECT_EQ (param->value.load(), kept);
+        EXPECT_TRUE (std::isfinite (param->getValue()));
+        param->setValue (inf);
+        EXPECT_EQ (param->value.load(), row.max);
+        param->setValue (-inf);
+        EXPECT_EQ (param->value.load(), row.min);
+        param->setValue (nan);
+        checkAudio (host);
+
+        // Through a text box: "nan" names no value, "inf" the end of the range.
+        Kelvo58AudioProcessor text;
+        auto* textParam = static_cast<FlexyParameter*> (text.valueTreeState.getParameter (row.id));
+        const float before = textParam->getValue();
+        EXPECT_EQ (textParam->getValueForText ("nan"), before);
+        EXPECT_EQ (textParam->getValueForText ("inf"), 1.0f);
+        EXPECT_EQ (textParam->getValueForText ("-inf"), 0.0f);
+        setParam (textParam, textParam->getValueForText ("nan"));
+        EXPECT_TRUE (textParam->getText (nan, 0).containsOnly ("-0123456789."));
+        checkAudio (text);
+
+        // Through a project file.
+        Kelvo58AudioProcessor chunkProc;
+        auto* chunkParam = static_cast<FlexyParameter*> (chunkProc.valueTreeState.getParameter (row.id));
+        const float start = chunkParam->value.load();
+        struct HostNotes : juce::AudioProcessorParameter::Listener
+        {
+            bool sawNonFinite = false;
+            void parameterValueChanged (int, float v) override { sawNonFinite |= ! std::isfinite (v); }
+            void parameterGestureChanged (int, bool) override {}
+        } notes;
+        chunkParam->addListener (&notes);
+        for (auto [textValue, expected] : { std::pair { "nan", start }, { "inf", row.max }, { "-inf", row.min }, { "nan", row.min } })
+        {
+            const auto block = stateChunk (juce::String ("<Kelvo58Quorvanta><PARAM id=\"") + row.id + "\" value=\""
+                                           + textValue + "\"/></Kelvo58Quorvanta>");
+            chunkProc.setStateInformation (block.getData(), (int) block.getSize());
+            EXPECT_EQ (chunkParam->value.load(), expected) << textValue;
+        }
+        chunkParam->removeListener (&notes);
+        EXPECT_FALSE (notes.sawNonFinite);
+        checkAudio (chunkProc);
+    }
+}

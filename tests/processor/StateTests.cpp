@@ -19,18 +19,6 @@ juce::String savedText (Kelvo58AudioProcessor& p)
     return juce::String::fromUTF8 (static_cast<const char*> (block.getData()) + 8, (int) block.getSize() - 9);
 }
 
-juce::MemoryBlock chunk (const juce::String& xml, int declaredLength = -1)
-{
-    juce::MemoryBlock block;
-    juce::MemoryOutputStream out (block, false);
-    out.writeInt (0x21324356);
-    out.writeInt (declaredLength >= 0 ? declaredLength : (int) xml.getNumBytesAsUTF8() + 1);
-    out.write (xml.toRawUTF8(), xml.getNumBytesAsUTF8());
-    out.writeByte (0);
-    out.flush();
-    return block;
-}
-
 const char* const stateXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?> <Kelvo58Quorvanta plugin_version=\"1\">"
                              "<PARAM id=\"drywet\" value=\"40.0\"/><PARAM id=\"p0\" value=\"1.0\"/>"
                              "<PARAM id=\"p1\" value=\"0.25\"/><PARAM id=\"postgain\" value=\"-3.0\"/>"
@@ -75,7 +63,7 @@ TEST (SavedState, FreshInstanceBlockByteByByte)
 TEST (SavedState, RoundTripAndVersionAttributeKeptSingle)
 {
     Kelvo58AudioProcessor a;
-    a.setStateInformation (chunk (stateXml).getData(), (int) chunk (stateXml).getSize());
+    a.setStateInformation (stateChunk (stateXml).getData(), (int) stateChunk (stateXml).getSize());
     const std::vector<float> expected { 12.0f, -3.0f, 40.0f, 1.0f, 0.25f, 1.0f };
     EXPECT_EQ (values (a), expected);
 
@@ -92,19 +80,19 @@ TEST (SavedState, MalformedBlocksAreIgnored)
 {
     Kelvo58AudioProcessor p;
     const auto before = values (p);
-    const auto good = chunk (stateXml);
+    const auto good = stateChunk (stateXml);
 
     for (int size = 0; size <= 8; ++size)
         p.setStateInformation (good.getData(), size);
 
     auto wrongMagic = good;
     static_cast<char*> (wrongMagic.getData())[0] = 'X';
-    auto zeroLength = chunk (stateXml, 0);
-    auto negativeLength = chunk (stateXml, -5);
+    auto zeroLength = stateChunk (stateXml, 0);
+    auto negativeLength = stateChunk (stateXml, -5);
     negativeLength.copyFrom ("\xfb\xff\xff\xff", 4, 4);
-    auto emptyText = chunk ("");
-    auto notXml = chunk ("this is not xml <<<");
-    auto otherRoot = chunk (juce::String (stateXml).replace ("Kelvo58Quorvanta", "SomethingElse"));
+    auto emptyText = stateChunk ("");
+    auto notXml = stateChunk ("this is not xml <<<");
+    auto otherRoot = stateChunk (juce::String (stateXml).replace ("Kelvo58Quorvanta", "SomethingElse"));
 
     for (auto* block : { &wrongMagic, &zeroLength, &negativeLength, &emptyText, &notXml, &otherRoot })
         p.setStateInformation (block->getData(), (int) block->getSize());
@@ -118,19 +106,19 @@ TEST (SavedState, LenientRootTagVersionAndLength)
     const std::vector<float> expected { 12.0f, -3.0f, 40.0f, 1.0f, 0.25f, 1.0f };
 
     Kelvo58AudioProcessor capitals;
-    const auto upper = chunk (juce::String (stateXml).replace ("Kelvo58Quorvanta", "KELVO58QUORVANTA"));
+    const auto upper = stateChunk (juce::String (stateXml).replace ("Kelvo58Quorvanta", "KELVO58QUORVANTA"));
     capitals.setStateInformation (upper.getData(), (int) upper.getSize());
     EXPECT_EQ (values (capitals), expected);
     EXPECT_TRUE (savedText (capitals).contains ("<KELVO58QUORVANTA"));
 
     Kelvo58AudioProcessor noVersion;
-    const auto bare = chunk (juce::String (stateXml).replace (" plugin_version=\"1\"", ""));
+    const auto bare = stateChunk (juce::String (stateXml).replace (" plugin_version=\"1\"", ""));
     noVersion.setStateInformation (bare.getData(), (int) bare.getSize());
     EXPECT_EQ (values (noVersion), expected);
 
     // A declared length beyond the bytes present: the text is cut to what is there.
     Kelvo58AudioProcessor longLength;
-    const auto overlong = chunk (stateXml, 1 << 20);
+    const auto overlong = stateChunk (stateXml, 1 << 20);
     longLength.setStateInformation (overlong.getData(), (int) overlong.getSize());
     EXPECT_EQ (values (longLength), expected);
 }
@@ -138,7 +126,7 @@ TEST (SavedState, LenientRootTagVersionAndLength)
 TEST (SavedState, UnknownParamChildIsKeptAndWrittenAgain)
 {
     Kelvo58AudioProcessor p;
-    const auto block = chunk (juce::String (stateXml).replace ("</Kelvo58Quorvanta>",
+    const auto block = stateChunk (juce::String (stateXml).replace ("</Kelvo58Quorvanta>",
                                                                "<PARAM id=\"mystery\" value=\"3.0\"/></Kelvo58Quorvanta>"));
     p.setStateInformation (block.getData(), (int) block.getSize());
     EXPECT_TRUE (savedText (p).contains ("mystery"));
@@ -190,4 +178,89 @@ TEST (Settings, SavingStateWritesTheEditorSize)
     Kelvo58AudioProcessor later;
     EXPECT_EQ (later.editorWidth.load(), 352.0f);
     EXPECT_EQ (later.editorHeight.load(), 384.0f);
+}
+
+TEST (SavedState, PartialChunkKeepsWhatItDoesNotMention)
+{
+    Kelvo58AudioProcessor p;
+    setParam (p.p0Param, 0.0f);
+    setParam (p.pregainParam, p.pregainParam->convertTo0to1 (24.0f));
+    setParam (p.p1Param, 0.25f);
+
+    const auto onlyMix = stateChunk ("<Kelvo58Quorvanta><PARAM id=\"drywet\" value=\"30.0\"/></Kelvo58Quorvanta>");
+    p.setStateInformation (onlyMix.getData(), (int) onlyMix.getSize());
+    const std::vector<float> expected { 24.0f, 6.0f, 30.0f, 0.0f, 0.25f, 0.0f };
+    EXPECT_EQ (values (p), expected);
+
+    // The missing children are added, so the next save holds all six again.
+    const auto text = savedText (p);
+    for (auto* id : { "drywet", "p0", "p1", "postgain", "pregain", "synchOn" })
+        EXPECT_TRUE (text.contains (juce::String ("id=\"") + id + "\"")) << id;
+    Kelvo58AudioProcessor reloaded;
+    const auto saved = saveState (p);
+    reloaded.setStateInformation (saved.getData(), (int) saved.getSize());
+    EXPECT_EQ (values (reloaded), expected);
+
+    // A child without a value still means the default.
+    const auto bareChild = stateChunk ("<Kelvo58Quorvanta><PARAM id=\"pregain\"/></Kelvo58Quorvanta>");
+    p.setStateInformation (bareChild.getData(), (int) bareChild.getSize());
+    EXPECT_EQ (p.pregainParam->value.load(), -6.0f);
+    EXPECT_EQ (p.drywetParam->value.load(), 30.0f);
+}
+
+TEST (SavedState, HostileTextIsIgnoredWithoutHarm)
+{
+    Kelvo58AudioProcessor p;
+    const auto before = values (p);
+
+    // Nesting the XML reader would follow until the stack runs out, and just past the bound.
+    for (int depth : { 100000, 17 })
+    {
+        juce::String deep;
+        deep.preallocateBytes ((size_t) depth * 8);
+        for (int i = 0; i < depth; ++i)
+            deep << "<a>";
+        const auto block = stateChunk ("<Kelvo58Quorvanta>" + deep + "</Kelvo58Quorvanta>");
+        p.setStateInformation (block.getData(), (int) block.getSize());
+        EXPECT_EQ (values (p), before) << depth;
+    }
+
+    // Quoted '>' and comments do not fool the depth count; a real state still loads.
+    const auto decorated = stateChunk (juce::String (stateXml).replace ("<PARAM id=\"p1\"", "<!-- <a><b><c> --><PARAM note=\"<x>/>\" id=\"p1\""));
+    p.setStateInformation (decorated.getData(), (int) decorated.getSize());
+    EXPECT_EQ (p.p1Param->value.load(), 0.25f);
+
+    // Text that stops inside a multi-byte character at the very end of the host's buffer:
+    // the decoder must not read past it (the sanitiser pass catches an over-read).
+    const juce::String cut = "<Kelvo58Quorvanta><PARAM id=\"p1\" value=\"0.5\"/></Kelvo58Quorvanta>";
+    std::vector<char> exact (8 + (size_t) cut.getNumBytesAsUTF8() + 1);
+    const juce::uint32 magic = 0x21324356, length = (juce::uint32) exact.size() - 8;
+    std::memcpy (exact.data(), &magic, 4);
+    std::memcpy (exact.data() + 4, &length, 4);
+    std::memcpy (exact.data() + 8, cut.toRawUTF8(), cut.getNumBytesAsUTF8());
+    exact.back() = '\xf0';
+    auto heapCopy = std::make_unique<char[]> (exact.size());
+    std::memcpy (heapCopy.get(), exact.data(), exact.size());
+    p.setStateInformation (heapCopy.get(), (int) exact.size());
+}
+
+TEST (Settings, UnreadableFileIsDroppedAndTheEditorSizeForgotten)
+{
+    juce::String deep;
+    for (int i = 0; i < 100000; ++i)
+        deep << "<VALUE>";
+    const juce::String hugeButFlat = juce::String::repeatedString ("<VALUE name=\"x\" val=\"1\"/>", 60000);
+
+    for (const auto& body : { deep, hugeButFlat })
+    {
+        writeSettings ("<VALUE name=\"Width\" val=\"400\"/><VALUE name=\"Height\" val=\"436\"/>" + body);
+        Kelvo58AudioProcessor p;
+        EXPECT_EQ (p.editorWidth.load(), 0.0f);
+        EXPECT_FALSE (IsolatedHome::settingsFile().existsAsFile());
+    }
+
+    // Infinite sizes are no sizes.
+    writeSettings ("<VALUE name=\"Width\" val=\"inf\"/><VALUE name=\"Height\" val=\"400\"/>");
+    Kelvo58AudioProcessor p;
+    EXPECT_EQ (p.editorWidth.load(), 0.0f);
 }
