@@ -297,7 +297,12 @@ void Kelvo58AudioProcessor::primeNetwork (int channel, float speed) noexcept
 
 void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
-    preparedBlockSize = std::max (1, samplesPerBlock);
+    // Longer blocks are run as slices of the prepared size, so a cap costs nothing.
+    preparedBlockSize = juce::jlimit (1, maximumBlockSize, samplesPerBlock);
+    // A rate that is no number or no rate at all is taken as the network's own.
+    if (! (sampleRate > 0.0) || ! std::isfinite (sampleRate))
+        sampleRate = internalRate;
+    sampleRate = juce::jlimit (1.0, maximumHostRate, sampleRate);
 
     if (sampleRate >= 48000.0)
     {
@@ -332,8 +337,8 @@ void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBloc
     outputGainRamp.reset (sampleRate, 0.05);
     outputGainRamp.setCurrentAndTargetValue (postgainParam->value.load());
 
-    mixer.prepare ({ sampleRate, static_cast<juce::uint32> (preparedBlockSize),
-                     static_cast<juce::uint32> (std::max (1, getTotalNumInputChannels())) });
+    // Room for both channels whatever the layout, should a host change it without preparing.
+    mixer.prepare ({ sampleRate, static_cast<juce::uint32> (preparedBlockSize), 2 });
     mixer.reset();
 }
 
@@ -375,14 +380,21 @@ void Kelvo58AudioProcessor::resetBridge (int latency)
     // Three blocks of history; a 1-sample block still needs 4 samples behind the down-sampler.
     const int32_t capacity = 3 * std::max (2, preparedBlockSize);
 
+    // Host rate over network rate as a ratio of integers: exact for every whole-number rate,
+    // to a millihertz otherwise.
+    const bool wholeRate = hostRate == std::floor (hostRate);
+    const int64_t scale = wholeRate ? 1 : 1000;
+    const auto rateNumerator = static_cast<int64_t> (std::llround (hostRate * (double) scale));
+    const auto internalDenominator = static_cast<int64_t> (internalRate) * scale;
+
     for (int c = 0; c < 2; ++c)
     {
         inputRing[c].allocate (capacity);
         midRing[c].allocate (capacity);
         inputRing[c].append (0.0f);
         inputRing[c].append (0.0f);
-        downCursor[c] = { 0.0, hostRate / internalRate };
-        upCursor[c] = { 0.0, internalRate / hostRate };
+        downCursor[c].start (rateNumerator, internalDenominator);
+        upCursor[c].start (internalDenominator, rateNumerator);
         firstBlockOffset[c] = latency;
         processedCount[c] = 0;
         receivedCount[c] = 0;
@@ -400,20 +412,19 @@ void Kelvo58AudioProcessor::resampleChannel (int c, float* x, int numSamples) no
 
     // Linear interpolation with the weight hi - p on the lower neighbour; the two newest
     // host samples are left for the next block.
-    auto interpolate = [] (SampleRing& ring, double p) noexcept
+    auto interpolate = [] (SampleRing& ring, const ResampleCursor& cursor) noexcept
     {
-        const double lo = std::floor (p), hi = std::ceil (p);
-        const double w = hi - p;
-        const double a = ring.at (static_cast<int64_t> (lo));
-        const double b = ring.at (static_cast<int64_t> (hi));
+        const double w = cursor.lowerWeight();
+        const double a = ring.at (cursor.lower());
+        const double b = ring.at (cursor.upper());
         return static_cast<float> (w * a + (1.0 - w) * b);
     };
 
     auto& down = downCursor[c];
-    while (std::ceil (down.position) < static_cast<double> (receivedCount[c]))
+    while (down.upper() < receivedCount[c])
     {
-        mid.append (interpolate (in, down.position));
-        down.position += down.step;
+        mid.append (interpolate (in, down));
+        down.advance();
     }
 
     while (processedCount[c] < mid.totalWritten)
@@ -425,14 +436,15 @@ void Kelvo58AudioProcessor::resampleChannel (int c, float* x, int numSamples) no
 
     auto& up = upCursor[c];
     int t = firstBlockOffset[c];
-    while (t < numSamples && std::ceil (up.position) < static_cast<double> (mid.totalWritten))
+    while (t < numSamples && up.upper() < mid.totalWritten)
     {
-        x[t] = interpolate (mid, up.position);
-        up.position += up.step;
+        x[t] = interpolate (mid, up);
+        up.advance();
         ++t;
     }
 
-    firstBlockOffset[c] = 0;
+    // Blocks shorter than the offset (hosts send 0- and 1-sample blocks) use up only part of it.
+    firstBlockOffset[c] = std::max (0, firstBlockOffset[c] - numSamples);
 }
 
 //==============================================================================

@@ -38,11 +38,40 @@ struct SampleRing
     }
 };
 
-// A fractional reading position in a ring and its advance per computed sample.
+// A reading position in a ring, in samples of that ring, kept exactly as
+// whole + numerator / denominator. A position accumulated in floating point drifts by whole
+// samples over a session of hours; this one is the same after a thousand hours as after one.
 struct ResampleCursor
 {
-    double position = 0.0;
-    double step = 1.0;
+    int64_t whole = 0;
+    int64_t numerator = 0;     // 0 <= numerator < denominator
+    int64_t denominator = 1;
+    int64_t stepWhole = 1;
+    int64_t stepNumerator = 0; // 0 <= stepNumerator < denominator
+
+    // Position 0, advancing by stepNum / stepDen samples per computed sample (both > 0).
+    void start (int64_t stepNum, int64_t stepDen) noexcept
+    {
+        whole = numerator = 0;
+        denominator = stepDen;
+        stepWhole = stepNum / stepDen;
+        stepNumerator = stepNum % stepDen;
+    }
+    void advance() noexcept
+    {
+        whole += stepWhole;
+        numerator += stepNumerator;
+        if (numerator >= denominator)
+        {
+            numerator -= denominator;
+            ++whole;
+        }
+    }
+    int64_t lower() const noexcept { return whole; }
+    int64_t upper() const noexcept { return whole + (numerator != 0 ? 1 : 0); }
+    // The lower neighbour's weight, upper - position (0 on a whole position).
+    double lowerWeight() const noexcept { return numerator == 0 ? 0.0 : 1.0 - (double) numerator / (double) denominator; }
+    double position() const noexcept { return (double) whole + (double) numerator / (double) denominator; }
 };
 
 class Kelvo58AudioProcessor : public juce::AudioProcessor
@@ -109,9 +138,12 @@ public:
     FlexyParameter* drywetParam = nullptr;
 
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> inputGainRamp, outputGainRamp;
-    // Room to delay the dry signal by the bridge's lag (10 samples at 192 kHz).
-    static constexpr int maximumDryDelay = 16;
-    juce::dsp::DryWetMixer<float> mixer { maximumDryDelay };
+    // Host values beyond these are not real set-ups; preparation brings them within.
+    static constexpr double maximumHostRate = 1536000.0;
+    static constexpr int maximumBlockSize = 1 << 16;
+    // The bridge's lag at the highest rate: room to delay the dry signal by it.
+    static constexpr int maximumBridgeLag = static_cast<int> (2.0 * maximumHostRate / 44100.0) + 2;
+    juce::dsp::DryWetMixer<float> mixer { maximumBridgeLag };
 
     // Last editor size in pixels (0: none known); written by the editor, read on save.
     std::atomic<float> editorWidth { 0.0f }, editorHeight { 0.0f };

@@ -48,7 +48,7 @@ TEST (Bridge, DryWaitsForTheWetSignalWhileTheStageRuns)
 {
     // Half dry, half wet on a straight line: with the dry signal delayed by the bridge's
     // lag the mix is the line delayed by that lag; undelayed it would land half-way.
-    for (auto [rate, lag] : { std::pair { 48000.0, 4 }, { 96000.0, 6 }, { 192000.0, 10 } })
+    for (auto [rate, lag] : { std::pair { 48000.0, 4 }, { 96000.0, 6 }, { 192000.0, 10 }, { 352800.0, 18 }, { 384000.0, 19 } })
     {
         for (bool stageOn : { true, false })
         {
@@ -80,7 +80,7 @@ TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
     runBlock (*p, audio, 0, 512);
     EXPECT_EQ (p->midRing[0].totalWritten, 470);
     EXPECT_EQ (p->processedCount[0], 470);
-    EXPECT_NEAR (p->downCursor[0].position, 470 * (48000.0 / 44100.0), 1e-9);
+    EXPECT_NEAR (p->downCursor[0].position(), 470 * (48000.0 / 44100.0), 1e-9);
     EXPECT_EQ (audio[0][0], input[0][0]);
     EXPECT_EQ (audio[0][1], input[0][1]);
     // Position 2 is computed from the two priming zeros.
@@ -88,9 +88,9 @@ TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
     EXPECT_EQ (p->firstBlockOffset[0], 0);
 
     // The second block writes every position: none keeps its input.
-    const double upBefore = p->upCursor[0].position;
+    const double upBefore = p->upCursor[0].position();
     runBlock (*p, audio, 512, 512);
-    EXPECT_NEAR (p->upCursor[0].position - upBefore, 512 * (44100.0 / 48000.0), 1e-9);
+    EXPECT_NEAR (p->upCursor[0].position() - upBefore, 512 * (44100.0 / 48000.0), 1e-9);
 
     // At 96 kHz the first block produces 235 samples and leaves four positions alone.
     auto q = identityProcessor (96000, 512);
@@ -129,12 +129,12 @@ TEST (Bridge, EmptyBlockChangesNothing)
 
     const auto written = p->inputRing[0].totalWritten;
     const auto mid = p->midRing[0].totalWritten;
-    const auto down = p->downCursor[0].position, up = p->upCursor[0].position;
+    const auto down = p->downCursor[0].position(), up = p->upCursor[0].position();
     runBlock (*p, audio, 128, 0);
     EXPECT_EQ (p->inputRing[0].totalWritten, written);
     EXPECT_EQ (p->midRing[0].totalWritten, mid);
-    EXPECT_EQ (p->downCursor[0].position, down);
-    EXPECT_EQ (p->upCursor[0].position, up);
+    EXPECT_EQ (p->downCursor[0].position(), down);
+    EXPECT_EQ (p->upCursor[0].position(), up);
     EXPECT_EQ (p->receivedCount[0], 128);
 }
 
@@ -184,5 +184,142 @@ TEST (Bridge, OneSampleBlocksStayInsideTheRings)
         runInBlocks (*tiny, a, 1);
         runInBlocks (*roomy, b, 1);
         EXPECT_EQ (a, b) << rate;
+    }
+}
+
+namespace
+{
+constexpr double bridgeRates[] = { 48000.0, 88200.0, 96000.0, 176400.0, 192000.0, 352800.0, 384000.0 };
+
+int lagAt (double rate) { return (int) (2.0 * rate / 44100.0) + 2; }
+
+// A ramp small enough for the near-identity network to pass unchanged: output t must equal
+// input t - lag once the bridge has produced output, so any drift or slip shows at once.
+void expectLag (Kelvo58AudioProcessor& p, int lag, int blockSize, int totalSamples, int64_t firstSample = 0)
+{
+    std::vector<std::vector<float>> audio (1, std::vector<float> ((size_t) totalSamples));
+    auto ramp = [] (int64_t n) { return 1.0e-8f * (float) (n % 20000); };
+    for (int i = 0; i < totalSamples; ++i)
+        audio[0][(size_t) i] = ramp (firstSample + i);
+    runInBlocks (p, audio, blockSize);
+    for (int t = 4 * blockSize + lag + 64; t < totalSamples; ++t)
+    {
+        if ((firstSample + t) % 20000 < lag + 24) // where interpolation spans the ramp's reset
+            continue;
+        ASSERT_NEAR (audio[0][(size_t) t], ramp (firstSample + t - lag), 5.0e-11f) << "at " << t;
+    }
+}
+
+std::unique_ptr<Kelvo58AudioProcessor> monoIdentityProcessor (double rate, int blockSize)
+{
+    auto p = std::make_unique<Kelvo58AudioProcessor>();
+    p->setPlayConfigDetails (1, 1, rate, blockSize);
+    neutralGains (*p);
+    p->prepareToPlay (rate, blockSize);
+    makeNearIdentity (*p);
+    return p;
+}
+
+// Puts channel 0's bridge where it stands after `received` host samples in steady state,
+// computed from closed forms rather than by stepping. The rings' old contents do not matter:
+// they are overwritten within a block.
+void jumpAhead (Kelvo58AudioProcessor& p, int64_t received)
+{
+    const auto rate = (int64_t) p.hostRate;
+    const int latency = (int) (2 * rate / 44100);
+    auto place = [] (SampleRing& ring, int64_t total)
+    {
+        ring.totalWritten = total;
+        ring.writeIndex = (total - 1) % ring.size + 1;
+    };
+    auto at = [] (ResampleCursor& cursor, int64_t steps)
+    {
+        const auto num = (cursor.stepWhole * cursor.denominator + cursor.stepNumerator) * steps;
+        cursor.whole = num / cursor.denominator;
+        cursor.numerator = num % cursor.denominator;
+    };
+    // Mid samples m with ceil(m * rate / 44100) < received.
+    const int64_t produced = (received - 1) * 44100 / rate + 1;
+    place (p.inputRing[0], received + 2);
+    place (p.midRing[0], produced);
+    p.receivedCount[0] = received;
+    p.processedCount[0] = produced;
+    at (p.downCursor[0], produced);
+    at (p.upCursor[0], received - latency);
+    p.firstBlockOffset[0] = 0;
+}
+} // namespace
+
+// Rounding in an accumulated position grows into whole samples of lag within hours, then
+// into reads of stale ring slots. The lag after a thousand hours must equal the lag at once.
+TEST (Bridge, LagIsTheSameAfterAThousandHours)
+{
+    // The cursor alone, stepped past 10^11 samples: exact, so it equals the closed form.
+    for (double rate : bridgeRates)
+    {
+        ResampleCursor stepped, expected;
+        stepped.start ((int64_t) rate, 44100);
+        const int64_t far = 100'000'000'000;
+        stepped.whole = (int64_t) ((__int128) far * (int64_t) rate / 44100);
+        stepped.numerator = (int64_t) ((__int128) far * (int64_t) rate % 44100);
+        for (int i = 0; i < 1'000'000; ++i)
+            stepped.advance();
+        const auto total = (__int128) (far + 1'000'000) * (int64_t) rate;
+        EXPECT_EQ (stepped.whole, (int64_t) (total / 44100)) << rate;
+        EXPECT_EQ (stepped.numerator, (int64_t) (total % 44100)) << rate;
+    }
+
+    // The whole processor, one second in and a thousand hours in.
+    for (double rate : bridgeRates)
+    {
+        for (int64_t hours : { 0, 1000 })
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz after " << hours << " h");
+            auto p = monoIdentityProcessor (rate, 512);
+            const auto start = (int64_t) (hours * 3600 * (int64_t) rate / 512) * 512;
+            if (start > 0)
+                jumpAhead (*p, start);
+            expectLag (*p, lagAt (rate), 512, (int) rate, start);
+        }
+    }
+}
+
+// The same, the long way round: hours of real audio through the bridge.
+TEST (Bridge, LagHoldsThroughHoursOfAudio)
+{
+    auto p = monoIdentityProcessor (48000.0, 8192);
+    std::vector<std::vector<float>> block (1, std::vector<float> (8192, 0.0f));
+    const int64_t blocks = 3600LL * 48000 / 8192;
+    for (int64_t b = 0; b < blocks; ++b)
+        runBlock (*p, block, 0, 8192);
+    expectLag (*p, lagAt (48000.0), 8192, 96000);
+}
+
+// Hosts send 0- and 1-sample blocks (the framework's VST3 client passes some on): the first
+// block's offset must carry over until it is used up.
+TEST (Bridge, ShortFirstBlocksKeepTheLag)
+{
+    for (double rate : bridgeRates)
+    {
+        const int latency = lagAt (rate) - 2;
+        for (int first : { 0, 1, 4, latency - 1, latency, latency + 1 })
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz, first block " << first);
+            auto p = monoIdentityProcessor (rate, 256);
+            std::vector<std::vector<float>> audio (1, std::vector<float> (8192));
+            for (size_t i = 0; i < audio[0].size(); ++i)
+                audio[0][i] = 1.0e-8f * (float) i;
+            runBlock (*p, audio, 0, std::max (0, first));
+            runBlock (*p, audio, std::max (0, first), 0);
+            std::mt19937 rng (first);
+            for (int start = std::max (0, first); start < 8192;)
+            {
+                const int n = std::min (8192 - start, (int) (rng() % 300));
+                runBlock (*p, audio, start, n);
+                start += n;
+            }
+            for (size_t t = 1024; t < 8192; ++t)
+                ASSERT_NEAR (audio[0][t], 1.0e-8f * (float) ((int) t - lagAt (rate)), 5.0e-11f) << t;
+        }
     }
 }

@@ -332,3 +332,31 @@ TEST (Processor, OverflowInsideTheChainRestartsTheNetwork)
     r.prepareToPlay (44100, 64);
     EXPECT_EQ (fromRestart, r.processNetworkSample (0, 0.0f));
 }
+
+// Whatever rate and block size a broken host announces, preparation stays defined and the
+// audio that follows is finite and of the right length.
+TEST (Processor, AbsurdPreparationsStayDefined)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (double rate : { 48000.0, nan, inf, -inf, 0.0, -48000.0, 1.0e-300, 1.0e12, 768000.0 })
+    {
+        for (int blockSize : { std::numeric_limits<int>::max(), std::numeric_limits<int>::min(), -1, 0, 1, 715827883 })
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz, " << blockSize);
+            Kelvo58AudioProcessor p;
+            setParam (p.drywetParam, 0.5f);
+            p.prepareToPlay (rate, blockSize);
+            EXPECT_GE (p.getLatencySamples(), 0);
+            EXPECT_LE (p.getLatencySamples(), Kelvo58AudioProcessor::maximumBridgeLag);
+
+            std::vector<std::vector<float>> audio (2, std::vector<float> (3000));
+            for (size_t i = 0; i < audio[0].size(); ++i)
+                audio[0][i] = audio[1][i] = 0.3f * std::sin (0.05f * (float) i);
+            runBlock (p, audio, 0, 1000);
+            runBlock (p, audio, 1000, 2000);
+            for (auto& ch : audio)
+                for (float x : ch)
+                    ASSERT_TRUE (std::isfinite (x));
+        }
+    }
+}
