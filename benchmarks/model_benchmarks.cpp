@@ -1,40 +1,66 @@
 // Cost of one network step and one LFO lookup, the two things done per sample and channel.
 #include "GRU.h"
+#include "NetworkWeightsFile.h"
 #include "Wavetable2D.h"
 
 #include <BinaryData.h>
 #include <benchmark/benchmark.h>
+#include <xmmintrin.h>
 
+#include <cmath>
 #include <memory>
 #include <random>
 #include <vector>
 
 namespace
 {
+// The shipped network, as the plug-in loads it.
 std::unique_ptr<PhaserNetwork> makeNetwork()
 {
-    std::mt19937 rng (7);
-    std::normal_distribution<float> dist (0.0f, 0.4f);
-    std::vector<float> weights (PhaserNetwork::numWeights), bank (PhaserNetwork::numBankValues);
-    for (auto& w : weights)
-        w = dist (rng);
-    for (auto& b : bank)
-        b = 0.1f * dist (rng);
+    auto file = NetworkWeightsFile::read (BinaryData::network_weights_bin,
+                                          static_cast<std::size_t> (BinaryData::network_weights_binSize));
     auto net = std::make_unique<PhaserNetwork>();
-    net->loadFromBuffer (weights.data(), 4 * PhaserNetwork::numWeights, bank.data());
+    net->loadFromBuffer (file->weights.data(), static_cast<int> (file->weights.size() * sizeof (float)), file->bank.data());
+    net->hiddenState = net->stateBank.row (64).transpose();
     return net;
 }
 
-// Feeds the output back so every step depends on the last, as in a real block.
+// Denormals flush to zero while a block runs, so they do here (flush-to-zero and
+// denormals-are-zero, as the plug-in's block sets them).
+struct FlushDenormals
+{
+    FlushDenormals() : saved (_mm_getcsr()) { _mm_setcsr (saved | 0x8040); }
+    ~FlushDenormals() { _mm_setcsr (saved); }
+    unsigned int saved;
+};
+
+// The inputs the plug-in gives each step, rendered beforehand so only the step is timed:
+// noise at the nominal level and the LFO read from the tables at Speed 0.5, which keeps the
+// state where the plug-in keeps it.
 template <typename Step>
 void runSteps (benchmark::State& state, Step&& step)
 {
-    float x = 0.1f, lfo = 0.0f;
+    const FlushDenormals flush;
+    const LfoTableSet tables (BinaryData::lfo_tables_bin, static_cast<size_t> (BinaryData::lfo_tables_binSize));
+    std::mt19937 rng (7);
+    std::uniform_real_distribution<float> dist (-0.5f, 0.5f);
+    std::vector<float> audio (1 << 16), lfo (1 << 16);
+    const float rate = 3.47f;
+    float phase = 0.0f;
+    for (size_t i = 0; i < audio.size(); ++i)
+    {
+        audio[i] = dist (rng);
+        lfo[i] = output2DFreqLerpedSample (tables.view(), phase, rate);
+        phase += rate / 44100.0f;
+        if (phase >= 1.0f)
+            phase = 0.0f;
+    }
+
+    size_t i = 0;
     for (auto _ : state)
     {
-        x = 0.5f * step (x, lfo);
-        lfo += 1.0e-4f;
-        benchmark::DoNotOptimize (x);
+        benchmark::DoNotOptimize (step (audio[i], lfo[i]));
+        i = (i + 1) & (audio.size() - 1);
     }
     state.SetItemsProcessed (state.iterations());
 }
