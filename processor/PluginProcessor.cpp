@@ -574,11 +574,7 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
     if (textLength == 0 || xmlNestsDeeperThan (text, textLength, maximumXmlDepth))
         return;
 
-    // The UTF-8 decoder may look past a truncated last character: give it a terminator to find.
-    juce::MemoryBlock terminated (text, textLength);
-    terminated.append ("", 1);
-    const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (static_cast<const char*> (terminated.getData()),
-                                                                       static_cast<int> (textLength)));
+    const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text, static_cast<int> (textLength)));
     if (xml == nullptr || ! xml->getTagName().equalsIgnoreCase (valueTreeState.state.getType().toString()))
         return;
 

@@ -229,31 +229,19 @@ TEST (SavedState, HostileTextIsIgnoredWithoutHarm)
     const auto decorated = stateChunk (juce::String (stateXml).replace ("<PARAM id=\"p1\"", "<!-- <a><b><c> --><PARAM note=\"<x>/>\" id=\"p1\""));
     p.setStateInformation (decorated.getData(), (int) decorated.getSize());
     EXPECT_EQ (p.p1Param->value.load(), 0.25f);
-
-    // Text that stops inside a multi-byte character at the very end of the host's buffer:
-    // the decoder must not read past it (the sanitiser pass catches an over-read).
-    const juce::String cut = "<Kelvo58Quorvanta><PARAM id=\"p1\" value=\"0.5\"/></Kelvo58Quorvanta>";
-    std::vector<char> exact (8 + (size_t) cut.getNumBytesAsUTF8() + 1);
-    const juce::uint32 magic = 0x21324356, length = (juce::uint32) exact.size() - 8;
-    std::memcpy (exact.data(), &magic, 4);
-    std::memcpy (exact.data() + 4, &length, 4);
-    std::memcpy (exact.data() + 8, cut.toRawUTF8(), cut.getNumBytesAsUTF8());
-    exact.back() = '\xf0';
-    auto heapCopy = std::make_unique<char[]> (exact.size());
-    std::memcpy (heapCopy.get(), exact.data(), exact.size());
-    p.setStateInformation (heapCopy.get(), (int) exact.size());
 }
 
 TEST (Settings, UnreadableFileIsDroppedAndTheEditorSizeForgotten)
 {
-    juce::String deep;
+    std::string deep, hugeButFlat;
     for (int i = 0; i < 100000; ++i)
-        deep << "<VALUE>";
-    const juce::String hugeButFlat = juce::String::repeatedString ("<VALUE name=\"x\" val=\"1\"/>", 60000);
+        deep += "<VALUE>";
+    for (int i = 0; i < 60000; ++i)
+        hugeButFlat += "<VALUE name=\"x\" val=\"1\"/>";
 
     for (const auto& body : { deep, hugeButFlat })
     {
-        writeSettings ("<VALUE name=\"Width\" val=\"400\"/><VALUE name=\"Height\" val=\"436\"/>" + body);
+        writeSettings ("<VALUE name=\"Width\" val=\"400\"/><VALUE name=\"Height\" val=\"436\"/>" + juce::String (body));
         Kelvo58AudioProcessor p;
         EXPECT_EQ (p.editorWidth.load(), 0.0f);
         EXPECT_FALSE (IsolatedHome::settingsFile().existsAsFile());
