@@ -340,6 +340,28 @@ void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBloc
     // Room for both channels whatever the layout, should a host change it without preparing.
     mixer.prepare ({ sampleRate, static_cast<juce::uint32> (preparedBlockSize), 2 });
     mixer.reset();
+    // On the bridge path the dry signal always waits for the wet one, whether the stage runs
+    // or not: a partly dry mix then sounds as it does at 44.1 kHz, and a press of the switch
+    // never moves the track in time.
+    mixer.setWetLatency (static_cast<float> (bridgeLag));
+
+    // The stage starts where the switch stands, with no fade.
+    stageMix = p0Param->value.load() < 0.5f ? 1.0f : 0.0f;
+    stageFadeStep = 1.0f / static_cast<float> (std::max (1, static_cast<int> (stageFadeSeconds * sampleRate)));
+    std::fill (&bypassDelay[0][0], &bypassDelay[0][0] + 2 * bypassDelaySize, 0.0f);
+    bypassWrite = 0;
+    bypassScratch.setSize (2, preparedBlockSize, false, true, false);
+}
+
+void Kelvo58AudioProcessor::delayBypass (int c, const float* in, float* out, int length) noexcept
+{
+    constexpr int mask = bypassDelaySize - 1;
+    auto* line = bypassDelay[c];
+    for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
+    {
+        line[w] = in[i];
+        out[i] = line[(w - bridgeLag) & mask];
+    }
 }
 
 float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
@@ -501,32 +523,59 @@ void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int 
     const auto mixChannels = std::min (block.getNumChannels(), static_cast<size_t> (std::max (1, nIn)));
     auto mixBlock = block.getSubsetChannelBlock (0, mixChannels);
 
-    // While the bridge runs, the dry signal waits for the wet one: a partly dry mix then
-    // sounds at 48 kHz and above as it does at 44.1 kHz, without a comb from the lag.
     const bool stageOn = p0Param->value.load() < 0.5f && nIn >= 1;
-    mixer.setWetLatency (stageOn && ! nativeRate.load() ? static_cast<float> (bridgeLag) : 0.0f);
+    const bool bridged = ! nativeRate.load();
     mixer.pushDrySamples (mixBlock);
     inputGainRamp.setTargetValue (pregainParam->value.load());
     mixer.setWetMixProportion (static_cast<float> (static_cast<double> (drywet) * 0.01));
 
     applyGainRamp (inputGainRamp, buffer, nIn, start, length);
 
-    if (stageOn)
+    const float fadeTarget = stageOn ? 1.0f : 0.0f;
+    const bool fading = stageMix != fadeTarget;
+    const bool stageRuns = stageOn || fading;
+    const int channels = std::min (nIn, 2);
+
+    for (int c = 0; c < channels; ++c)
     {
-        for (int c = 0; c < std::min (nIn, 2); ++c)
+        float* samples = buffer.getWritePointer (c, start);
+        float* bypass = bypassScratch.getWritePointer (c);
+
+        // The bypassed signal; the delay line is fed all the time so it is ready for a press.
+        if (bridged)
+            delayBypass (c, samples, bypass, length);
+        else if (fading)
+            std::copy (samples, samples + length, bypass);
+
+        if (! stageRuns)
         {
-            float* samples = buffer.getWritePointer (c, start);
-            if (nativeRate.load())
+            if (bridged)
+                std::copy (bypass, bypass + length, samples);
+            continue;
+        }
+
+        if (bridged)
+            resampleChannel (c, samples, length);
+        else
+            for (int i = 0; i < length; ++i)
+                samples[i] = processNetworkSample (c, samples[i]);
+
+        if (fading)
+        {
+            float mix = stageMix;
+            for (int i = 0; i < length; ++i)
             {
-                for (int i = 0; i < length; ++i)
-                    samples[i] = processNetworkSample (c, samples[i]);
-            }
-            else
-            {
-                resampleChannel (c, samples, length);
+                mix = slewToward (mix, fadeTarget, stageFadeStep);
+                samples[i] = bypass[i] + mix * (samples[i] - bypass[i]);
             }
         }
     }
+
+    if (bridged)
+        bypassWrite = (bypassWrite + length) & (bypassDelaySize - 1);
+    if (fading)
+        for (int i = 0; i < length; ++i)
+            stageMix = slewToward (stageMix, fadeTarget, stageFadeStep);
 
     outputGainRamp.setTargetValue (postgainParam->value.load());
     applyGainRamp (outputGainRamp, buffer, nIn, start, length);

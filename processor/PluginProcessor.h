@@ -167,5 +167,18 @@ private:
     int preparedBlockSize = 0;
     int bridgeLag = 0; // host samples by which the bridge's output trails its input
 
+    // The foot switch fades the stage in and out instead of cutting; while the stage is out
+    // on the bridge path its input is delayed by the bridge's lag, so a press never moves
+    // the track in time.
+    static constexpr double stageFadeSeconds = 0.01;
+    static constexpr int bypassDelaySize = 128; // a power of two above maximumBridgeLag
+    float stageMix = 1.0f;   // 1: the network's signal alone, 0: the bypassed signal alone
+    float stageFadeStep = 1.0f;
+    float bypassDelay[2][bypassDelaySize] {};
+    int bypassWrite = 0;
+    juce::AudioBuffer<float> bypassScratch;
+
+    void delayBypass (int channel, const float* in, float* out, int length) noexcept;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessor)
 };

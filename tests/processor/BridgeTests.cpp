@@ -44,10 +44,11 @@ TEST (Bridge, WetSignalLagsLatencyPlusTwoSamples)
     EXPECT_EQ (peakIndex (audio[0]), 704);
 }
 
-TEST (Bridge, DryWaitsForTheWetSignalWhileTheStageRuns)
+TEST (Bridge, DryAndBypassedSignalsWaitForTheWetOne)
 {
     // Half dry, half wet on a straight line: with the dry signal delayed by the bridge's
-    // lag the mix is the line delayed by that lag; undelayed it would land half-way.
+    // lag the mix is the line delayed by that lag; undelayed it would land half-way. With the
+    // stage off the bypassed signal waits as long, so a press never moves the track.
     for (auto [rate, lag] : { std::pair { 48000.0, 4 }, { 96000.0, 6 }, { 192000.0, 10 }, { 352800.0, 18 }, { 384000.0, 19 } })
     {
         for (bool stageOn : { true, false })
@@ -60,7 +61,7 @@ TEST (Bridge, DryWaitsForTheWetSignalWhileTheStageRuns)
                 audio[0][i] = audio[1][i] = 1.0e-7f * (float) i;
             runInBlocks (*p, audio, 256);
 
-            const int expectedLag = stageOn ? lag : 0;
+            const int expectedLag = lag;
             // Past the mixer's own 50 ms ramp from fully wet to half.
             for (size_t t = (size_t) rate / 10; t < audio[0].size(); ++t)
                 ASSERT_NEAR (audio[0][t], 1.0e-7f * (float) ((int) t - expectedLag), 1.0e-9f)
@@ -140,34 +141,41 @@ TEST (Bridge, EmptyBlockChangesNothing)
 
 TEST (Bridge, ResumesWhereItStoppedWithoutANewOffset)
 {
-    std::vector<float> signal (64 * 9);
+    // The stage fades out over 480 samples at 48 kHz (8 blocks of 64, the network running
+    // through them), stands still for the rest of a 12-block pause, then fades back in over
+    // 8 blocks. Afterwards the bridge continues the stream it was given, with no second offset.
+    std::vector<float> signal (64 * 20);
     for (size_t i = 0; i < signal.size(); ++i)
         signal[i] = 1.0e-3f * std::sin (0.05f * (float) i);
+    const float other = 0.5e-3f;
+
+    auto streamOf = [&] (int pausedBlocks)
+    {
+        std::vector<float> s (signal.begin(), signal.begin() + 256);
+        s.insert (s.end(), (size_t) pausedBlocks * 64, other);
+        s.insert (s.end(), signal.begin() + 256, signal.end());
+        return std::vector<std::vector<float>> (2, s);
+    };
 
     auto referenceProc = identityProcessor (48000, 64);
-    std::vector<std::vector<float>> reference (2, signal);
+    auto reference = streamOf (8); // what the network was given: the fade-out's 8 blocks
     runInBlocks (*referenceProc, reference, 64);
 
-    // The same stream with three paused blocks (other audio) after its fourth block.
     auto p = identityProcessor (48000, 64);
-    std::vector<std::vector<float>> audio (2, std::vector<float> (64 * 12, 0.5f));
-    for (int ch = 0; ch < 2; ++ch)
+    auto audio = streamOf (12);
+    for (int b = 0; b < (int) audio[0].size() / 64; ++b)
     {
-        std::copy (signal.begin(), signal.begin() + 256, audio[(size_t) ch].begin());
-        std::copy (signal.begin() + 256, signal.end(), audio[(size_t) ch].begin() + 448);
-    }
-    for (int b = 0; b < 12; ++b)
-    {
-        setParam (p->p0Param, (b >= 4 && b < 7) ? 1.0f : 0.0f);
+        setParam (p->p0Param, (b >= 4 && b < 16) ? 1.0f : 0.0f);
         runBlock (*p, audio, b * 64, 64);
     }
 
-    EXPECT_EQ (p->receivedCount[0], 64 * 9);
-    EXPECT_EQ (audio[0][300], 0.5f); // paused blocks keep their (gained) input
-    // The first resumed outputs are the ones held back before the pause: the run continues
-    // exactly like the uninterrupted one, with no second offset.
-    for (int i = 0; i < 5 * 64; ++i)
-        ASSERT_NEAR (audio[0][(size_t) (448 + i)], reference[0][(size_t) (256 + i)], 1e-9f) << i;
+    EXPECT_EQ (p->receivedCount[0], (int64_t) reference[0].size());
+    // Once faded out, the pause passes its input through, delayed by the bridge's lag.
+    for (size_t t = 12 * 64 + 8; t < 16 * 64; ++t)
+        ASSERT_EQ (audio[0][t], other) << t;
+    // After the fade-in the output is the uninterrupted run's, block for block.
+    for (size_t i = 0; i < 8 * 64; ++i)
+        ASSERT_NEAR (audio[0][24 * 64 + i], reference[0][20 * 64 + i], 1e-9f) << i;
 }
 
 TEST (Bridge, OneSampleBlocksStayInsideTheRings)
