@@ -474,9 +474,6 @@ void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
 {
     juce::ScopedNoDenormals noDenormals;
 
-    if (preparedBlockSize == 0) // never prepared: nothing is sized yet, pass the audio through
-        return;
-
     const int numSamples = buffer.getNumSamples();
     const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
 
@@ -488,6 +485,9 @@ void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
             if (! std::isfinite (samples[i]))
                 samples[i] = 0.0f;
     }
+
+    if (preparedBlockSize == 0) // never prepared: nothing is sized yet, pass the audio through
+        return;
 
     float bpm = 0.0f;
     if (auto* hostPlayHead = getPlayHead())

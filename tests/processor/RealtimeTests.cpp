@@ -74,6 +74,7 @@ TEST (RealTime, ProcessBlockAllocatesNothing)
                             buffer.setSample (c, i, dist (rng));
                     juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), 2, n);
                     setParam (p.pregainParam, (float) (b % 5) * 0.2f); // ramps restart while running
+                    setParam (p.p0Param, (b / 10) % 2 ? 1.0f - stage : stage); // presses fade both paths
                     countingAllocations = true;
                     p.processBlock (view, midi);
                     countingAllocations = false;
@@ -123,6 +124,66 @@ TEST (RealTime, StaysFiniteOverMinutesOfNoise)
         }
         EXPECT_TRUE (p.networks[0].hiddenState.allFinite());
         EXPECT_TRUE (p.networks[1].hiddenState.allFinite());
+    }
+}
+
+// A host that sends whatever it likes, in any order: preparations at odd rates and sizes,
+// blocks of any length and channel count, values and tempos that are no numbers, and state
+// chunks cut anywhere. Nothing may crash, and every sample must stay finite.
+TEST (RealTime, HostileHostCallsKeepTheOutputFinite)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double rates[] = { 44100.0, 48000.0, 96000.0, 384000.0, 22050.0, 1.0, 0.0, -1.0, nan, inf, 5.0e6 };
+    const float values[] = { 0.0f, 1.0f, 0.5f, 0.49f, (float) nan, (float) inf, (float) -inf, 7.0f, -3.0f, 1.0e-40f };
+    const double tempos[] = { 120.0, 0.0, -60.0, nan, inf, 1.0e-30, 1.0e30, 1.0e-45, 999.0 };
+
+    Kelvo58AudioProcessor good;
+    juce::MemoryBlock state;
+    good.getStateInformation (state);
+
+    std::mt19937 rng (11);
+    auto pick = [&rng] (const auto& array) { return array[rng() % std::size (array)]; };
+    std::uniform_real_distribution<float> dist (-2.0f, 2.0f);
+
+    for (int run = 0; run < 24; ++run)
+    {
+        Kelvo58AudioProcessor p;
+        kelvor::test::FixedTempoPlayHead head (120.0);
+        p.setPlayHead (&head);
+        juce::AudioBuffer<float> buffer (4, 3000);
+        juce::MidiBuffer midi;
+
+        for (int call = 0; call < 400; ++call)
+        {
+            switch (rng() % 10)
+            {
+                case 0:
+                    p.prepareToPlay (pick (rates), (int) (rng() % 5000) - 100);
+                    break;
+                case 1:
+                case 2:
+                    p.getParameters()[(int) (rng() % 6)]->setValue (pick (values));
+                    break;
+                case 3:
+                    head.bpm = pick (tempos);
+                    break;
+                case 4:
+                    p.setStateInformation (state.getData(), (int) (rng() % (state.getSize() + 1)));
+                    break;
+                default:
+                {
+                    const int channels = (int) (rng() % 5), n = (int) (rng() % 3000);
+                    for (int c = 0; c < channels; ++c)
+                        for (int i = 0; i < n; ++i)
+                            buffer.setSample (c, i, rng() % 500 == 0 ? (float) pick (values) : dist (rng));
+                    juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), channels, n);
+                    p.processBlock (view, midi);
+                    for (int c = 0; c < std::min (channels, 2); ++c)
+                        for (int i = 0; i < n; ++i)
+                            ASSERT_TRUE (std::isfinite (view.getSample (c, i))) << "run " << run << " call " << call;
+                }
+            }
+        }
     }
 }
 
