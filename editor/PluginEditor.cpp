@@ -111,8 +111,18 @@ void Kelvo58AudioProcessorEditor::paint (juce::Graphics& g)
         g.drawImage (backgroundImage, getLocalBounds().toFloat(), juce::RectanglePlacement::centred);
 
     // Lit while the network stage runs: the switch value is below one half.
-    if (p0Param->value.load() < 0.5f && led.isValid())
-        g.drawImage (led, ledBounds().toFloat(), juce::RectanglePlacement::centred);
+    const auto running = p0Param->value.load() < 0.5f;
+    const auto ledArea = ledBounds();
+
+    if (running && led.isValid())
+        g.drawImage (led, ledArea.toFloat(), juce::RectanglePlacement::centred);
+
+    // What the LED's square shows from now on, so that timer 1 can tell when host automation
+    // of the switch has made it wrong. A paint over part of it leaves that unknown.
+    if (g.getClipBounds().contains (ledArea))
+        ledShownLit = running;
+    else if (g.clipRegionIntersects (ledArea))
+        ledShownLit.reset();
 }
 
 void Kelvo58AudioProcessorEditor::resized()
@@ -161,6 +171,10 @@ void Kelvo58AudioProcessorEditor::timerCallback (int timerID)
 
         if (synced != syncToggle.getToggleState())
             syncToggle.setToggleState (synced, juce::dontSendNotification);
+
+        // Host automation of the foot switch repaints nothing by itself.
+        if (ledShownLit != (p0Param->value.load() < 0.5f))
+            repaint (ledBounds());
     }
     else if (timerID == updateBarTimer)
     {

@@ -6,6 +6,8 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <optional>
+
 class Kelvo58AudioProcessor;
 class FlexyParameter;
 
@@ -57,6 +59,8 @@ public:
 private:
     void sliderValueChanged (juce::Slider*) override {}
     void runUpdateCheck();
+
+    std::optional<bool> ledShownLit;   // whether the LED's square was last painted lit; empty if unknown
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessorEditor)
 };

@@ -1,6 +1,8 @@
 #include "UpdateOverlay.h"
 #include "LookAndFeels.h"
 
+#include <atomic>
+
 #ifndef KELVOR_MAKER_URL
  #define KELVOR_MAKER_URL "https://quorvanta.example"
 #endif
@@ -51,8 +53,70 @@ juce::String updateRequestUrl (const juce::String& serverAddress)
          + updateKey;
 }
 
+namespace
+{
+    std::atomic<int> replacedTimeLimit { 0 };
+
+    /** Deepest nesting of arrays and objects, counted as the parser will meet them: brackets
+        inside quoted strings (either quote, with backslash escapes) don't count. */
+    int nestingDepth (const juce::String& text)
+    {
+        int depth = 0, deepest = 0;
+        juce::juce_wchar quote = 0;
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty();)
+        {
+            const auto c = p.getAndAdvance();
+
+            if (quote != 0)
+            {
+                if (c == '\\')
+                {
+                    if (p.isEmpty())
+                        break;
+                    ++p;
+                }
+                else if (c == quote)
+                {
+                    quote = 0;
+                }
+            }
+            else if (c == '"' || c == '\'')
+            {
+                quote = c;
+            }
+            else if (c == '[' || c == '{')
+            {
+                deepest = juce::jmax (deepest, ++depth);
+            }
+            else if (c == ']' || c == '}')
+            {
+                depth = juce::jmax (0, depth - 1);
+            }
+        }
+
+        return deepest;
+    }
+}
+
+int timeLimitMs()
+{
+    const auto replaced = replacedTimeLimit.load();
+    return replaced > 0 ? replaced : defaultTimeLimitMs;
+}
+
+void setTimeLimit (int milliseconds)
+{
+    replacedTimeLimit = juce::jmax (0, milliseconds);
+}
+
 int parseLatestVersion (const juce::String& replyText)
 {
+    // The parser recurses once per level and a few tens of thousands of levels overflow the
+    // host's stack, so nothing deeper than a real answer reaches it.
+    if (nestingDepth (replyText) > maxReplyNesting)
+        return -1;
+
     juce::var reply;
 
     // JSON::parse reports syntax errors through its result, never by throwing; the guard only
@@ -72,13 +136,40 @@ int parseLatestVersion (const juce::String& replyText)
 
 int fetchLatestVersion (const juce::String& requestAddress)
 {
-    const auto options = juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress);
+    const auto limit = timeLimitMs();
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + limit;
+
+    // The library gives its connection time-out, in whole seconds, twice: once to connecting
+    // (look-up, TCP and TLS) and once to a reply that stays below 100 bytes a second. Half the
+    // limit each keeps a slow connection followed by a silent server within the limit. Both
+    // start again at each redirect, and libcurl waits for a stalled name look-up to end.
+    const auto phaseSeconds = juce::jmax (1, limit / 2000);
+    const auto options = juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
+                             .withConnectionTimeoutMs (phaseSeconds * 1000);
     const auto stream = juce::URL (requestAddress).createInputStream (options);
 
     if (stream == nullptr)
         return -1;
 
-    return parseLatestVersion (stream->readEntireStreamAsString());
+    // A server trickling faster than 100 bytes a second never trips the library's time-out,
+    // so the reply is read in small pieces against the deadline, and never beyond the cap.
+    // A read still waits for the next byte: a server that sends a burst and then pauses for a
+    // little less than the library needs to notice can hold the last one past the deadline.
+    juce::MemoryBlock reply;
+    char piece[16];
+
+    while (reply.getSize() < (size_t) maxReplyBytes && juce::Time::getMillisecondCounterHiRes() < deadline)
+    {
+        const auto wanted = juce::jmin ((int) sizeof (piece), maxReplyBytes - (int) reply.getSize());
+        const auto got = stream->read (piece, wanted);
+
+        if (got <= 0)
+            break;
+
+        reply.append (piece, (size_t) got);
+    }
+
+    return parseLatestVersion (juce::String::createStringFromData (reply.getData(), (int) reply.getSize()));
 }
 } // namespace UpdateCheck
 

@@ -19,11 +19,30 @@ namespace UpdateCheck
     /** Full request address for a server base address such as makerUrl(). */
     juce::String updateRequestUrl (const juce::String& serverAddress);
 
-    /** The "last_version" of a reply, or -1 when the reply is not a JSON object holding one. */
+    /** The longest the request holds up the editor's opening: connecting, the TLS handshake,
+        waiting for the reply and reading it, together. Three things can take longer, out of the
+        plug-in's reach: a name server that never answers (the system resolver's own time-out
+        applies), a chain of slow redirects, and a server that pauses between bursts. */
+    constexpr int defaultTimeLimitMs = 5000;
+
+    /** The limit that requests sent from now on keep to: defaultTimeLimitMs unless replaced
+        (tests use a short one). Limits below 2 s cannot be kept; 0 restores the default. */
+    int timeLimitMs();
+    void setTimeLimit (int milliseconds);
+
+    /** The most of a reply that is read. A real answer is a few dozen bytes. */
+    constexpr int maxReplyBytes = 4096;
+
+    /** Deepest nesting of arrays and objects a reply may have; a real answer has one level. */
+    constexpr int maxReplyNesting = 32;
+
+    /** The "last_version" of a reply, or -1 when the reply is not a JSON object holding one
+        or nests deeper than maxReplyNesting. */
     int parseLatestVersion (const juce::String& replyText);
 
     /** Sends the request and waits for the reply; -1 when there is none or it can't be read.
-        Blocks the calling thread for up to the library's 60 s time-out. */
+        Blocks the calling thread for at most timeLimitMs() (see defaultTimeLimitMs) and reads
+        at most maxReplyBytes. */
     int fetchLatestVersion (const juce::String& requestAddress);
 
     /** The bar is shown for every answer except the current version. */

@@ -85,6 +85,49 @@ TEST (Rendering, LedIsLitOnlyWhileTheStageRuns)
     EXPECT_NEAR (drawn.getBlue(), ledCentre.getBlue(), 24);
 }
 
+TEST (Rendering, LedFollowsHostAutomationWithinATimerTick)
+{
+    // Collects what the panel asks its holder to repaint; nothing here has a window.
+    struct RepaintSpy : juce::CachedComponentImage
+    {
+        void paint (juce::Graphics&) override {}
+        bool invalidateAll() override { return invalidate ({ 0, 0, 1 << 16, 1 << 16 }); }
+        bool invalidate (const juce::Rectangle<int>& area) override { asked.add (area); return true; }
+        void releaseResources() override {}
+        juce::RectangleList<int> asked;
+    };
+
+    LoopbackServer server (R"({"last_version": 1})");   // no update bar
+    EditorRig rig (server.address());
+    auto& holder = rig.openEditor();
+    auto& panel = rig.panel();
+    auto& p0 = *rig.processor->p0Param;
+    auto* spy = new RepaintSpy();
+    holder.setVisible (true);
+    holder.setCachedComponentImage (spy);
+    const auto ledArea = holder.getLocalArea (&panel, panel.ledBounds());
+
+    // After a paint over the whole panel, over another part of it, or over part of the LED, a
+    // host change of the switch has the LED repainted by the next tick of the 500 ms timer.
+    for (const auto area : { panel.getLocalBounds(), juce::Rectangle<int> (0, 0, 440, 100), panel.ledBounds().withWidth (10) })
+    {
+        snapshot (panel);
+        p0.setValue (p0.value.load() < 0.5f ? 1.0f : 0.0f);
+        if (area != panel.getLocalBounds())
+            panel.createComponentSnapshot (area, true, 1.0f);
+
+        spy->asked.clear();
+        pumpMessages (600);
+        EXPECT_TRUE (spy->asked.containsRectangle (ledArea)) << area.toString();
+    }
+
+    // Once the LED shows the stage's state, nothing is repainted.
+    snapshot (panel);
+    spy->asked.clear();
+    pumpMessages (600);
+    EXPECT_TRUE (spy->asked.isEmpty());
+}
+
 TEST (Rendering, StripGradientRunsFromThreeQuartersToAQuarter)
 {
     EditorRig rig (LoopbackServer::closedAddress(), size (440, 480));

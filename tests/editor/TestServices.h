@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include <sys/socket.h>
 
 namespace juce
 {
@@ -147,6 +150,79 @@ private:
     std::atomic<int> requests { 0 };
     mutable std::mutex requestLock;
     juce::String lastLine;
+};
+
+/** A server on 127.0.0.1 that answers the way broken servers and bad networks do. It takes one
+    connection, sends `head`, then `piece` up to `count` times, one every intervalMs, then holds
+    the connection open and silent; it stops by itself lifetimeMs after it started. */
+class MisbehavingServer : private juce::Thread
+{
+public:
+    MisbehavingServer (std::string headToSend, std::string pieceToSend, int count, int intervalMs, int lifetimeMs)
+        : juce::Thread ("misbehaving http"), head (std::move (headToSend)), piece (std::move (pieceToSend)),
+          pieces (count), interval (intervalMs), end (juce::Time::getMillisecondCounter() + (juce::uint32) lifetimeMs)
+    {
+        if (listener.createListener (0, "127.0.0.1"))
+            startThread();
+    }
+
+    ~MisbehavingServer() override { stopThread (4000); }
+
+    juce::String address() const { return "http://127.0.0.1:" + juce::String (listener.getBoundPort()); }
+    int connectionCount() const { return connections.load(); }
+    juce::int64 bytesSent() const { return sent.load(); }
+
+private:
+    bool running() const { return ! threadShouldExit() && juce::Time::getMillisecondCounter() < end; }
+
+    void run() override
+    {
+        while (running() && listener.waitUntilReady (true, 50) != 1) {}
+        std::unique_ptr<juce::StreamingSocket> client (running() ? listener.waitForNextConnection() : nullptr);
+
+        if (client == nullptr)
+            return;
+
+        ++connections;
+
+        if (send (*client, head))
+            for (int i = 0; i < pieces && send (*client, piece); ++i)
+                wait (interval);
+
+        while (running())
+            wait (50);
+    }
+
+    /** False once the client has gone or the time is up; without SIGPIPE, which would end the
+        test program. */
+    bool send (juce::StreamingSocket& client, const std::string& text)
+    {
+        for (size_t done = 0; done < text.size();)
+        {
+            if (! running())
+                return false;
+
+            if (client.waitUntilReady (false, 50) != 1)
+                continue;
+
+            const auto n = ::send (client.getRawSocketHandle(), text.data() + done, text.size() - done,
+                                   MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n <= 0)
+                return false;
+
+            done += (size_t) n;
+            sent += n;
+        }
+
+        return true;
+    }
+
+    const std::string head, piece;
+    const int pieces, interval;
+    const juce::uint32 end;
+    juce::StreamingSocket listener;
+    std::atomic<int> connections { 0 };
+    std::atomic<juce::int64> sent { 0 };
 };
 
 /** Lets timers and asynchronous updates run for a while on this (the message) thread.

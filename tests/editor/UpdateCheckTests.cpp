@@ -56,6 +56,21 @@ TEST (UpdateCheck, RepliesAreReadAsTheLatestVersion)
     EXPECT_EQ (UpdateCheck::parseLatestVersion (""), -1);
 }
 
+TEST (UpdateCheck, RepliesNestingDeeperThanAnAnswerAreRefused)
+{
+    const auto latest = [] (const juce::String& text) { return UpdateCheck::parseLatestVersion (text); };
+    const auto levels = [] (int n) { return juce::String::repeatedString ("[", n) + juce::String::repeatedString ("]", n); };
+
+    EXPECT_EQ (latest (juce::String::repeatedString ("[", 60000)), -1);   // would overflow the stack
+    EXPECT_EQ (latest (R"({"last_version": 2, "x": )" + levels (UpdateCheck::maxReplyNesting - 1) + "}"), 2);
+    EXPECT_EQ (latest (R"({"last_version": 2, "x": )" + levels (UpdateCheck::maxReplyNesting) + "}"), -1);
+
+    // Brackets in strings are text: either quote, an escaped quote inside, an escaped backslash last.
+    const auto text = juce::String::repeatedString ("[{", 100);
+    EXPECT_EQ (latest (R"({"a": ')" + text + R"(', "b": "\")" + text + R"(", "last_version": 2})"), 2);
+    EXPECT_EQ (latest (R"({"a": "\\", "last_version": 2, "b": ")" + text + R"("})"), 2);
+}
+
 TEST (UpdateCheck, BarShowsForEveryAnswerButTheCurrentVersion)
 {
     EXPECT_FALSE (barShownFor (R"({"last_version": 1})"));
@@ -93,4 +108,49 @@ TEST (UpdateCheck, BarHidesForGoodTenSecondsLater)
     EXPECT_FALSE (panel.updateOverlay.isVisible());
     EXPECT_FALSE (panel.isTimerRunning (Kelvo58AudioProcessorEditor::updateBarTimer));
     EXPECT_TRUE (panel.isTimerRunning (Kelvo58AudioProcessorEditor::syncFollowTimer));
+}
+
+//==============================================================================
+// Servers that fail the way bad networks and broken servers do: the editor still opens within
+// the request's time limit, with the bar shown, after one request.
+namespace
+{
+struct MisbehavingServers : ::testing::Test
+{
+    static constexpr int limitMs = 2000;
+
+    void SetUp() override { UpdateCheck::setTimeLimit (limitMs); }
+    void TearDown() override { UpdateCheck::setTimeLimit (0); }
+
+    static double openAgainst (const juce::String& address)
+    {
+        EditorRig rig (address);
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        rig.openEditor();
+        EXPECT_TRUE (rig.panel().updateOverlay.isVisible()) << address;
+        return juce::Time::getMillisecondCounterHiRes() - start;
+    }
+};
+} // namespace
+
+TEST_F (MisbehavingServers, EditorOpensWithinTheLimitWithTheBarShown)
+{
+    const auto bound = limitMs + 500.0 + openAgainst (LoopbackServer::closedAddress());   // + the editor's own work
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n";
+    struct Case { const char* name; std::string head, piece; int count, intervalMs; };
+
+    for (const auto& c : { Case { "accepted, silent", {}, {}, 0, 0 },
+                           Case { "headers, then nothing", head, {}, 0, 0 },
+                           Case { "endless trickle at 200 B/s", head, " ", 1 << 30, 5 },
+                           Case { "64 MB", head + "{\"pad\": \"", std::string (65536, 'x'), 1024, 0 } })
+    {
+        MisbehavingServer server (c.head, c.piece, c.count, c.intervalMs, limitMs + 3000);
+        EXPECT_LT (openAgainst (server.address()), bound) << c.name;
+        EXPECT_EQ (server.connectionCount(), 1) << c.name;
+        EXPECT_LT (server.bytesSent(), 16 << 20) << c.name;   // a few KB read, the rest left in the socket
+    }
+
+    LoopbackServer deep (juce::String::repeatedString ("[", 100000));
+    EXPECT_LT (openAgainst (deep.address()), bound);
+    EXPECT_EQ (deep.requestCount(), 1);
 }
