@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace
@@ -493,7 +494,8 @@ void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     if (auto* hostPlayHead = getPlayHead())
         if (const auto position = hostPlayHead->getPosition())
             if (const auto hostBpm = position->getBpm())
-                bpm = static_cast<float> (*hostBpm);
+                if (std::abs (*hostBpm) <= std::numeric_limits<float>::max()) // no float: no tempo
+                    bpm = static_cast<float> (*hostBpm);
     barSeconds = (bpm > 0.0f && std::isfinite (bpm)) ? (60.0f / bpm) * 4.0f : 2.0f;
 
     // Blocks longer than the prepared size would overrun the mixer and the rings; run them

@@ -135,7 +135,7 @@ TEST (RealTime, HostileHostCallsKeepTheOutputFinite)
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     const double rates[] = { 44100.0, 48000.0, 96000.0, 384000.0, 22050.0, 1.0, 0.0, -1.0, nan, inf, 5.0e6 };
     const float values[] = { 0.0f, 1.0f, 0.5f, 0.49f, (float) nan, (float) inf, (float) -inf, 7.0f, -3.0f, 1.0e-40f };
-    const double tempos[] = { 120.0, 0.0, -60.0, nan, inf, 1.0e-30, 1.0e30, 1.0e-45, 999.0 };
+    const double tempos[] = { 120.0, 0.0, -60.0, nan, inf, 1.0e-30, 1.0e30, 1.0e-45, 999.0, 1.0e300, -1.0e300 };
 
     Kelvo58AudioProcessor good;
     juce::MemoryBlock state;
