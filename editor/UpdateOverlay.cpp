@@ -1,7 +1,15 @@
 #include "UpdateOverlay.h"
 #include "LookAndFeels.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <netdb.h>
 
 #ifndef KELVOR_MAKER_URL
  #define KELVOR_MAKER_URL "https://quorvanta.example"
@@ -134,16 +142,130 @@ int parseLatestVersion (const juce::String& replyText)
     return (int) reply.getProperty ("last_version", -1);
 }
 
+namespace
+{
+    /** The host part of a web address; an IPv6 literal without its brackets. */
+    juce::String hostName (const juce::String& address)
+    {
+        auto netLocation = address.contains ("://") ? address.fromFirstOccurrenceOf ("://", false, false) : address;
+        netLocation = netLocation.upToFirstOccurrenceOf ("/", false, false)
+                                 .upToFirstOccurrenceOf ("?", false, false)
+                                 .upToFirstOccurrenceOf ("#", false, false)
+                                 .fromLastOccurrenceOf ("@", false, false);
+
+        if (netLocation.startsWithChar ('['))
+            return netLocation.substring (1).upToFirstOccurrenceOf ("]", false, false);
+
+        return netLocation.upToFirstOccurrenceOf (":", false, false);
+    }
+
+    /** One asynchronous name look-up, with everything the resolver reads and writes while it runs. */
+    struct NameLookup
+    {
+        explicit NameLookup (const juce::String& hostToFind) : host (hostToFind.toStdString())
+        {
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            request.ar_name = host.c_str();
+            request.ar_request = &hints;
+        }
+
+        ~NameLookup()
+        {
+            if (request.ar_result != nullptr)
+                freeaddrinfo (request.ar_result);
+        }
+
+        /** True once the resolver is done with the request: finished and off its queue, or taken
+            off the queue before it started. Only then may the request be freed. */
+        bool resolverHasLetGo() { return gai_cancel (&request) != EAI_NOTCANCELED; }
+
+        const std::string host;
+        addrinfo hints {};
+        gaicb request {};
+
+        JUCE_DECLARE_NON_COPYABLE (NameLookup)
+    };
+
+    // Look-ups still running when their check gave up on them. The resolver's thread goes on
+    // writing into them and cannot be stopped, so they are kept until it has let go. Each one
+    // holds a resolver thread, so a dead name server gets no more than a few; the list is never
+    // destroyed, since at exit its look-ups may still be running.
+    constexpr size_t maxAbandonedLookups = 8;
+    std::mutex lookupLock;
+
+    std::vector<std::unique_ptr<NameLookup>>& abandonedLookups()
+    {
+        static auto* lookups = new std::vector<std::unique_ptr<NameLookup>>();
+        return *lookups;
+    }
+
+    /** Looks the host up before the request is sent, waiting no later than the deadline. libcurl
+        would wait for its own look-up to end whatever its time-out, and the system resolver
+        gives each name server that never answers 10 s. True when the name resolved in time. */
+    bool hostResolvesBefore (const juce::String& host, double deadline)
+    {
+        {
+            const std::lock_guard<std::mutex> lock (lookupLock);
+            auto& abandoned = abandonedLookups();
+
+            abandoned.erase (std::remove_if (abandoned.begin(), abandoned.end(),
+                                             [] (const auto& l) { return l->resolverHasLetGo(); }),
+                             abandoned.end());
+
+            if (abandoned.size() >= maxAbandonedLookups)
+                return false;
+        }
+
+        auto lookup = std::make_unique<NameLookup> (host);
+        gaicb* list[] = { &lookup->request };
+        auto status = getaddrinfo_a (GAI_NOWAIT, list, 1, nullptr) == 0 ? EAI_INPROGRESS : EAI_SYSTEM;
+
+        while (status == EAI_INPROGRESS)
+        {
+            status = gai_error (&lookup->request);
+            const auto left = deadline - juce::Time::getMillisecondCounterHiRes();
+
+            if (status != EAI_INPROGRESS || left <= 0.0)
+                break;
+
+            const auto wait = timespec { (time_t) (left / 1000.0), (long) (std::fmod (left, 1000.0) * 1.0e6) };
+            gai_suspend (list, 1, &wait);   // returns when done, at the time-out or on a signal
+        }
+
+        // A failed start may still have queued the request, so that case is checked too.
+        if (! lookup->resolverHasLetGo())
+        {
+            const std::lock_guard<std::mutex> lock (lookupLock);
+            abandonedLookups().push_back (std::move (lookup));
+        }
+
+        return status == 0;
+    }
+}
+
 int fetchLatestVersion (const juce::String& requestAddress)
 {
-    const auto limit = timeLimitMs();
-    const auto deadline = juce::Time::getMillisecondCounterHiRes() + limit;
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    const auto deadline = start + timeLimitMs();
+
+    // Without an answer from the name server in time, the check fails as any failed request does.
+    if (! hostResolvesBefore (hostName (requestAddress), deadline))
+        return -1;
+
+    const auto lookedUp = juce::Time::getMillisecondCounterHiRes();
 
     // The library gives its connection time-out, in whole seconds, twice: once to connecting
     // (look-up, TCP and TLS) and once to a reply that stays below 100 bytes a second. Half the
-    // limit each keeps a slow connection followed by a silent server within the limit. Both
-    // start again at each redirect, and libcurl waits for a stalled name look-up to end.
-    const auto phaseSeconds = juce::jmax (1, limit / 2000);
+    // time left each keeps a slow connection followed by a silent server within the limit.
+    // Both start again at each redirect.
+    const auto phaseSeconds = juce::jmax (1, (int) (deadline - lookedUp) / 2000);
+
+    // libcurl looks the name up again, and waits for that to end whatever its time-out. A name
+    // server as slow again would fail the request anyway, after carrying it past the limit.
+    if (lookedUp - start >= phaseSeconds * 1000.0)
+        return -1;
+
     const auto options = juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
                              .withConnectionTimeoutMs (phaseSeconds * 1000);
     const auto stream = juce::URL (requestAddress).createInputStream (options);

@@ -19,10 +19,12 @@ namespace UpdateCheck
     /** Full request address for a server base address such as makerUrl(). */
     juce::String updateRequestUrl (const juce::String& serverAddress);
 
-    /** The longest the request holds up the editor's opening: connecting, the TLS handshake,
-        waiting for the reply and reading it, together. Three things can take longer, out of the
-        plug-in's reach: a name server that never answers (the system resolver's own time-out
-        applies), a chain of slow redirects, and a server that pauses between bursts. */
+    /** The longest the request holds up the editor's opening: looking the server's name up,
+        connecting, the TLS handshake, waiting for the reply and reading it, together. A name
+        server that never answers ends the check at this limit. Three things can take longer,
+        out of the plug-in's reach: a name server that stops answering between the check's
+        look-up and the library's own, a chain of slow redirects, and a server that pauses
+        between bursts. */
     constexpr int defaultTimeLimitMs = 5000;
 
     /** The limit that requests sent from now on keep to: defaultTimeLimitMs unless replaced

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <sys/socket.h>
 
@@ -223,6 +224,82 @@ private:
     juce::StreamingSocket listener;
     std::atomic<int> connections { 0 };
     std::atomic<juce::int64> sent { 0 };
+};
+
+/** A name server on 127.0.0.1:53 that answers every query for an address with 127.0.0.1,
+    answerAfterMs late, or never when that is negative. It stops by itself lifetimeMs after it
+    started. The port needs a private network namespace. */
+class NameServer : private juce::Thread
+{
+public:
+    NameServer (int answerAfterMs, int lifetimeMs)
+        : juce::Thread ("loopback dns"), delay (answerAfterMs),
+          end (juce::Time::getMillisecondCounter() + (juce::uint32) lifetimeMs)
+    {
+        if (socket.bindToPort (53, "127.0.0.1"))
+            startThread();
+    }
+
+    ~NameServer() override { stopThread (2000); }
+
+    bool isListening() const { return isThreadRunning(); }
+    int queryCount() const { return queries.load(); }
+
+private:
+    struct Answer { juce::uint32 due; std::string bytes; juce::String host; int port; };
+
+    void run() override
+    {
+        std::vector<Answer> pending;
+        unsigned char query[512];
+
+        while (! threadShouldExit() && juce::Time::getMillisecondCounter() < end)
+        {
+            juce::String host;
+            int port = 0;
+            const auto n = socket.waitUntilReady (true, 10) == 1 ? socket.read (query, (int) sizeof (query), false, host, port) : 0;
+
+            if (n > 12)
+            {
+                ++queries;
+                auto q = 12;                                  // the question: the name, then type and class
+                while (q < n && query[q] != 0)
+                    q += query[q] + 1;
+
+                if (delay >= 0 && q + 5 <= n)
+                {
+                    // The query's id and question; flags "response, no error"; one answer when
+                    // an IPv4 address was asked for: type A, class IN, 60 s, 127.0.0.1.
+                    const bool forAddress = query[q + 1] == 0 && query[q + 2] == 1;
+                    std::string reply ((const char*) query, (size_t) q + 5);
+                    reply.replace (2, 10, std::string ("\x81\x80\0\1\0", 5) + (forAddress ? '\1' : '\0') + std::string (4, '\0'));
+
+                    if (forAddress)
+                        reply += std::string ("\xc0\x0c\0\1\0\1\0\0\0\x3c\0\4\x7f\0\0\1", 16);
+
+                    pending.push_back ({ juce::Time::getMillisecondCounter() + (juce::uint32) delay, reply, host, port });
+                }
+            }
+
+            for (auto a = pending.begin(); a != pending.end();)
+                if (juce::Time::getMillisecondCounter() >= a->due)
+                {
+                    socket.write (a->host, a->port, a->bytes.data(), (int) a->bytes.size());
+                    a = pending.erase (a);
+                }
+                else
+                {
+                    ++a;
+                }
+        }
+
+        socket.shutdown();
+    }
+
+    const int delay;
+    const juce::uint32 end;
+    juce::DatagramSocket socket;
+    std::atomic<int> queries { 0 };
 };
 
 /** Lets timers and asynchronous updates run for a while on this (the message) thread.

@@ -2,6 +2,12 @@
 
 #include "EditorTestSupport.h"
 
+#include <cstring>
+
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 using namespace kelvortest;
 
 namespace
@@ -153,4 +159,123 @@ TEST_F (MisbehavingServers, EditorOpensWithinTheLimitWithTheBarShown)
     LoopbackServer deep (juce::String::repeatedString ("[", 100000));
     EXPECT_LT (openAgainst (deep.address()), bound);
     EXPECT_EQ (deep.requestCount(), 1);
+}
+
+//==============================================================================
+// Name servers on 127.0.0.1. Port 53 and a resolv.conf naming 127.0.0.1 need a private network
+// namespace, so the test runs itself again inside one; it skips where none can be made.
+namespace
+{
+bool bringLoopbackUp()
+{
+    const auto fd = ::socket (AF_INET, SOCK_DGRAM, 0);
+    ifreq loopback {};
+    std::strncpy (loopback.ifr_name, "lo", IFNAMSIZ - 1);
+    auto up = fd >= 0 && ::ioctl (fd, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags |= IFF_UP;
+    up = up && ::ioctl (fd, SIOCSIFFLAGS, &loopback) == 0;
+
+    if (fd >= 0)
+        ::close (fd);
+
+    return up;
+}
+
+void checkAgainstNameServers()
+{
+    ASSERT_TRUE (bringLoopbackUp());
+    LoopbackServer server (R"({"last_version": 1})");
+    const auto request = UpdateCheck::updateRequestUrl ("http://updates.quorvanta.example.:" + juce::String (server.port()));
+    const auto timedCheck = [&request] (int limitMs, int expected)
+    {
+        UpdateCheck::setTimeLimit (limitMs);
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        EXPECT_EQ (UpdateCheck::fetchLatestVersion (request), expected);
+        return juce::Time::getMillisecondCounterHiRes() - start;
+    };
+
+    // A name that resolves goes on to the request.
+    {
+        NameServer prompt (0, 3000);
+        ASSERT_TRUE (prompt.isListening());
+        EXPECT_LT (timedCheck (2000, 1), 1000.0);
+        EXPECT_EQ (server.requestCount(), 1);
+    }
+
+    // Answered too slowly for the library's own look-up to end within its time-out.
+    {
+        NameServer slow (1200, 5000);
+        EXPECT_LT (timedCheck (2000, -1), 1600.0);
+    }
+
+    // The resolver would wait 4 s for an answer, and libcurl with it; the check ends at its limit.
+    NameServer silent (-1, 12000);
+    ASSERT_TRUE (silent.isListening());
+    const auto blocked = timedCheck (1000, -1);
+    EXPECT_GT (blocked, 900.0);
+    EXPECT_LT (blocked, 1400.0);
+    EXPECT_GT (silent.queryCount(), 0);
+
+    // Each look-up left running holds a resolver thread: once eight are, a check answers at once
+    // without asking.
+    for (int i = 1; i < 8; ++i)
+        timedCheck (200, -1);
+
+    const auto asked = silent.queryCount();
+    EXPECT_LT (timedCheck (200, -1), 50.0);
+    EXPECT_EQ (silent.queryCount(), asked);
+
+    // When the resolver gives up on them, they are freed and checks ask again.
+    for (const auto end = juce::Time::getMillisecondCounter() + 5000;
+         silent.queryCount() == asked && juce::Time::getMillisecondCounter() < end;)
+    {
+        juce::Thread::sleep (100);
+        timedCheck (200, -1);
+    }
+
+    EXPECT_GT (silent.queryCount(), asked);
+    UpdateCheck::setTimeLimit (0);
+}
+} // namespace
+
+TEST (UpdateCheck, NameServersThatAnswerLateOrNeverEndTheCheckAtTheLimit)
+{
+    if (std::getenv ("KELVOR_PRIVATE_NETWORK") != nullptr)
+        return checkAgainstNameServers();
+
+    TemporaryHome scratch;   // also a private HOME for the run inside
+    const auto resolvConf = scratch.folder.getChildFile ("resolv.conf");
+    const auto nsswitchConf = scratch.folder.getChildFile ("nsswitch.conf");
+    ASSERT_TRUE (resolvConf.replaceWithText ("nameserver 127.0.0.1\noptions timeout:4 attempts:1\n"));
+    ASSERT_TRUE (nsswitchConf.replaceWithText ("hosts: files dns\n"));
+
+    const auto run = [&] (const juce::String& script, int timeoutMs, juce::String& output)
+    {
+        juce::ChildProcess child;
+
+        if (! child.start (juce::StringArray { "unshare", "-rnm", "sh", "-c", script, "sh",
+                                               resolvConf.getFullPathName(), nsswitchConf.getFullPathName(),
+                                               juce::File::getSpecialLocation (juce::File::currentExecutableFile)
+                                                   .getFullPathName() }))
+            return -1;
+
+        const auto finished = child.waitForProcessToFinish (timeoutMs);
+
+        if (! finished)
+            child.kill();
+
+        output = child.readAllProcessOutput();
+        return finished ? (int) child.getExitCode() : -1;
+    };
+
+    const juce::String mounts = "mount --bind \"$1\" /etc/resolv.conf && "
+                                "{ [ ! -e /etc/nsswitch.conf ] || mount --bind \"$2\" /etc/nsswitch.conf; }";
+    juce::String output;
+
+    if (run (mounts, 10000, output) != 0)
+        GTEST_SKIP() << "no private network namespace here: " << output;
+
+    EXPECT_EQ (run (mounts + " && KELVOR_PRIVATE_NETWORK=1 exec \"$3\" --gtest_filter="
+                             "UpdateCheck.NameServersThatAnswerLateOrNeverEndTheCheckAtTheLimit", 30000, output), 0) << output;
+    EXPECT_TRUE (output.contains ("[  PASSED  ] 1 test")) << output;
 }
