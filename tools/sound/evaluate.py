@@ -30,9 +30,8 @@ DRIVE_DB = [24, 36, 48]
 CLIP_SECONDS = 4.0
 HEAD = int(0.1 * FS)  # the first 100 ms after preparation
 SILENCE_SECONDS = 12.0
-SILENCE_BPM = 120.0
 SILENCE_FREE = [float(s) for s in np.round(np.linspace(0.0, 1.0, 11), 2)]
-SILENCE_SYNCED = [0.0, 0.25, 0.5, 0.75, 1.0]
+SILENCE_SYNCED = [(0.0, 120), (0.25, 120), (0.5, 120), (0.75, 120), (1.0, 120), (1.0, 240)]  # (Speed, BPM)
 BANDS = [("0.05-1 Hz", 0.0, 1.0), ("1-3 Hz", 1.0, 3.0), ("3-7 Hz", 3.0, 7.0), ("7-32 Hz", 7.0, 33.0)]
 
 
@@ -110,15 +109,15 @@ def probe_clips():
 
 
 def silence_clips():
-    """[(label, clip)]: silent input, free running at every tenth of Speed and synced at
-    120 BPM, each primed as at preparation."""
+    """[(label, clip)]: silent input, free running at every tenth of Speed and synced (up to
+    32 Hz), each primed as at preparation."""
     n = int(SILENCE_SECONDS * FS)
     out = []
     for s in SILENCE_FREE:
         out.append(("%.1f" % s, (np.zeros(n, np.float32), np.full(n, s, np.float32), 0, 2.0)))
-    for s in SILENCE_SYNCED:
-        out.append(("%.2f, Sync on" % s, (np.zeros(n, np.float32), np.full(n, s, np.float32), 1,
-                                          240.0 / SILENCE_BPM)))
+    for s, bpm in SILENCE_SYNCED:
+        out.append(("%.2f, Sync on, %d BPM" % (s, bpm), (np.zeros(n, np.float32), np.full(n, s, np.float32), 1,
+                                                        240.0 / bpm)))
     return out
 
 
@@ -245,8 +244,8 @@ def main():
     print(markdown(r))
     print("\nDriven: DC of the network's output and of the reference (1 kHz sine and drums at Speed 0.5)\n")
     print(markdown_drive(r))
-    print("\nSilence in at the default gains (%+.0f dB in, %+.0f dB out), after the first 100 ms of %.0f s "
-          "(synced at %.0f BPM)\n" % (PREGAIN_DB, POSTGAIN_DB, SILENCE_SECONDS, SILENCE_BPM))
+    print("\nSilence in at the default gains (%+.0f dB in, %+.0f dB out), after the first 100 ms of %.0f s\n"
+          % (PREGAIN_DB, POSTGAIN_DB, SILENCE_SECONDS))
     print(markdown_silence(r))
     print("\n%d clips of %.0f s per level; C++ LFO vs numpy LFO max diff %.2g; "
           "PyTorch vs C++ max diff %.2g; kelvor_eval: %s"
