@@ -5,6 +5,8 @@ its LFO, free running at Speed r/127 from preparation, wraps to phase 0 - the fi
 such wrap after at least one full cycle and at least SETTLE_SECONDS.
 
     /usr/bin/python3 -m tools.sound.export MODEL.pt [--out resources/network_weights.bin]
+
+The weights the run's pattern holds at zero are checked to be exactly 0.0 (structure.py).
 """
 import argparse
 import ctypes
@@ -14,7 +16,7 @@ import struct
 import numpy as np
 import torch
 
-from . import lfo, native
+from . import lfo, native, structure
 
 FS = 44100
 ROWS, HIDDEN, WEIGHTS = 128, 16, 977
@@ -27,6 +29,7 @@ DEFAULT_OUT = os.path.join(os.path.dirname(lfo.TABLE_FILE), "network_weights.bin
 def flat_weights(state_dict):
     w = np.concatenate([state_dict[k].detach().cpu().numpy().astype(np.float32).ravel() for k in ORDER])
     assert w.size == WEIGHTS
+    w[w == 0] = 0.0  # a masked -0.0 is written as +0.0
     return w
 
 
@@ -74,9 +77,14 @@ def read(path):
     return bank, weights
 
 
-def export(model_path, out, settle=SETTLE_SECONDS):
+def export(model_path, out, settle=SETTLE_SECONDS, pattern=None):
+    """pattern: (name, lfo_units) the weights must keep, or None."""
     sd = torch.load(model_path, map_location="cpu")
     w = flat_weights(sd)
+    if pattern is not None:
+        bad = structure.violations(w, pattern[0], pattern[1], ORDER)
+        if bad:
+            raise ValueError("%d weights break the %s pattern with %d LFO units" % (bad, *pattern))
     bank, drift = start_states(w, settle)
     write(out, bank, w)
     return w, bank, drift
@@ -86,8 +94,10 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("model", help="state_dict saved by train.py")
     ap.add_argument("--out", default=DEFAULT_OUT)
+    ap.add_argument("--pattern", choices=structure.PATTERNS, default=structure.SHIPPED[0])
+    ap.add_argument("--lfo-units", type=int, default=structure.SHIPPED[1])
     a = ap.parse_args()
-    w, bank, drift = export(a.model, a.out)
+    w, bank, drift = export(a.model, a.out, pattern=(a.pattern, a.lfo_units))
     print("%s: %d bytes; weights %.3f..%.3f, output bias %.4f; bank %.3f..%.3f; "
           "largest change between the last two wraps %.2e"
           % (a.out, os.path.getsize(a.out), w.min(), w.max(), w[-1], bank.min(), bank.max(),

@@ -31,12 +31,13 @@ def torch_network(weights):
     return net
 
 
-def network_case(weights, bank, row=64, steps=240, seed=7):
-    """A plucked-like burst at nominal level with the LFO as the plug-in makes it at
-    Speed row / 127, from that bank row; returns (x, v, PyTorch output)."""
+def network_case(weights, bank, row=64, steps=240, seed=7, gain=0.5):
+    """A plucked-like burst (nominal level at the default gain; 0 gives silence) with the LFO
+    as the plug-in makes it at Speed row / 127, from that bank row; returns (x, v, PyTorch
+    output)."""
     rng = np.random.default_rng(seed)
     t = np.arange(steps)
-    x = (0.5 * np.exp(-t / 80.0) * (np.sin(2 * np.pi * 440 * t / 44100) + 0.5 * rng.standard_normal(steps)))
+    x = (gain * np.exp(-t / 80.0) * (np.sin(2 * np.pi * 440 * t / 44100) + 0.5 * rng.standard_normal(steps)))
     x = x.astype(np.float32)
     speed = row / 127
     v, _, _ = lfo.LfoState(speed).run(np.full(steps, speed, np.float32), False, 2.0)
@@ -47,8 +48,8 @@ def network_case(weights, bank, row=64, steps=240, seed=7):
     return x, v, y[0].numpy()
 
 
-def write_network_fixture(path, weights, bank, row=64, steps=240):
-    x, v, y = network_case(weights, bank, row, steps)
+def write_network_fixture(path, weights, bank, row=64, steps=240, gain=0.5):
+    x, v, y = network_case(weights, bank, row, steps, gain=gain)
     with open(path, "w") as f:
         f.write("# PyTorch run of the exported network from a bank row: audio, LFO, output\n")
         f.write("row %d\n" % row)

@@ -11,7 +11,7 @@ import time
 
 import numpy as np
 
-from . import export, fixtures, lfo, train
+from . import export, fixtures, lfo, structure, train
 
 
 def main():
@@ -31,18 +31,26 @@ def main():
             sys.exit("vectorised LFO lookup differs from tools/lfo_tables.py at %g Hz" % fr)
 
     with tempfile.TemporaryDirectory(prefix="kelvor-smoke-") as tmp:
+        pattern = structure.SHIPPED
         args = train.parser().parse_args([
             "--out", os.path.join(tmp, "model.pt"), "--workdir", tmp, "--max-steps", "4",
             "--batch", "4", "--tbptt", "256", "--warm", "256", "--threads", "1",
-            "--train-seconds", "6", "--val-seconds", "2"])
+            "--train-seconds", "6", "--val-seconds", "2", "--quiet", "2", "--quiet-seconds", "3",
+            "--seg-weight", "0.5", "--pattern", pattern[0], "--lfo-units", str(pattern[1])])
         model, best = train.train(args, log=lambda s: None)
         if not np.isfinite(best):
             sys.exit("validation ESR is not finite")
         import torch
         torch.save(model.state_dict(), args.out)
 
+        # The free weights are live and the held ones exactly zero after training.
+        keep = np.concatenate([structure.free_masks(*pattern)[k].ravel() for k in export.ORDER])
+        trained = export.flat_weights(model.state_dict())
+        if structure.violations(trained, *pattern, export.ORDER) or not np.all(trained[keep == 1] != 0):
+            sys.exit("the %s pattern did not hold through training" % pattern[0])
+
         weights_file = os.path.join(tmp, "network_weights.bin")
-        weights, bank, _ = export.export(args.out, weights_file, settle=0.2)
+        weights, bank, _ = export.export(args.out, weights_file, settle=0.2, pattern=pattern)
         if os.path.getsize(weights_file) != 12140:
             sys.exit("exported file has %d bytes" % os.path.getsize(weights_file))
         read_bank, read_weights = export.read(weights_file)
@@ -54,6 +62,13 @@ def main():
         rc = subprocess.run([a.reload_check, weights_file, fixture]).returncode
         if rc != 0:
             sys.exit("C++ reload differs from PyTorch")
+        # Silence in, exactly zero out, in PyTorch and through the C++ step.
+        if np.any(fixtures.network_case(weights, bank, row=100, steps=300, gain=0.0)[2] != 0):
+            sys.exit("PyTorch output on silence is not exactly zero")
+        fixtures.write_network_fixture(fixture, weights, bank, row=100, steps=300, gain=0.0)
+        rc = subprocess.run([a.reload_check, weights_file, fixture, "0"]).returncode
+        if rc != 0:
+            sys.exit("C++ step on silence is not exactly zero")
     print("smoke run passed in %.1f s" % (time.time() - t0))
 
 
