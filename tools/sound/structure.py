@@ -7,8 +7,9 @@ n sees neither the LFO nor a bias nor the LFO units, so x = 0 keeps h_A at 0 (ta
 z * 0 = 0); the read-out has no bias and does not read the LFO units.
 
 "odd": also y(-x) = -y(x), like the phaser it imitates (tanh stage and all-passes are odd),
-so a hot input gets no DC from the network that the phaser would not give it. The gates of the audio units see neither the audio nor h_A, and
-the LFO units see neither at all: every gate is driven by the LFO alone.
+so a hot input gets no DC from the network that the phaser would not give it. The gates of
+the audio units see neither the audio nor h_A, and the LFO units see neither at all: every
+gate is driven by the LFO alone.
 
 "none": no constraint (the network before these rules).
 """
