@@ -358,6 +358,12 @@ void Kelvo58AudioProcessor::delayBypass (int c, const float* in, float* out, int
 {
     constexpr int mask = bypassDelaySize - 1;
     auto* line = bypassDelay[c];
+    if (out == nullptr) // only keeping the line fed
+    {
+        for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
+            line[w] = in[i];
+        return;
+    }
     for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
     {
         line[w] = in[i];
@@ -543,9 +549,10 @@ void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int 
         float* samples = buffer.getWritePointer (c, start);
         float* bypass = bypassScratch.getWritePointer (c);
 
-        // The bypassed signal; the delay line is fed all the time so it is ready for a press.
+        // The bypassed signal; the delay line is fed all the time so it is ready for a press,
+        // but read only while the bypassed signal is heard.
         if (bridged)
-            delayBypass (c, samples, bypass, length);
+            delayBypass (c, samples, stageOn && ! fading ? nullptr : bypass, length);
         else if (fading)
             std::copy (samples, samples + length, bypass);
 

@@ -178,6 +178,7 @@ private:
     int bypassWrite = 0;
     juce::AudioBuffer<float> bypassScratch;
 
+    // Feeds the channel's bypass delay line; also reads it into out unless out is null.
     void delayBypass (int channel, const float* in, float* out, int length) noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessor)
