@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -224,6 +225,24 @@ private:
     }
 };
 
+const juce::Identifier paramType ("PARAM"), idKey ("id"), valueKey ("value");
+
+// The number at the start of a value's text as the framework reads it, or none where it would
+// find none and read 0: "", "abc", and "true" or "false" alike.
+std::optional<double> numberIn (const juce::var& value)
+{
+    if (! value.isString())
+        return std::nullopt; // binary, from a "base64:" attribute
+
+    const auto text = value.toString();
+    auto reader = text.getCharPointer();
+    const auto start = reader.findEndOfWhitespace();
+    const double number = juce::CharacterFunctions::readDoubleValue (reader);
+    if (reader == start)
+        return std::nullopt;
+    return number;
+}
+
 // A settings file not shaped as the framework writes it is dropped, so the framework never
 // parses it; the editor size falls back to none and the next change writes a fresh file.
 void discardUnreadableSettings (const juce::PropertiesFile::Options& options)
@@ -309,41 +328,54 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
     auto tree = juce::ValueTree::fromXml (*xml);
     keepCurrentValuesWhereTheChunkHasNone (tree);
     valueTreeState.replaceState (tree);
+
+    // The state holds what is live, clamped into range, not the text that was loaded, so the
+    // next save and every other reader of the tree see values the parameters can take. Set on
+    // a copy and put back whole, the tree only changes under the state's lock.
+    auto live = valueTreeState.copyState();
+    for (auto child : live)
+        if (auto* value = valueTreeState.getRawParameterValue (child[idKey].toString()))
+            child.setProperty (valueKey, static_cast<double> (value->load()), nullptr);
+    valueTreeState.replaceState (live);
 }
 
 void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const
 {
-    static const juce::Identifier paramType ("PARAM"), idKey ("id"), valueKey ("value");
+    // The framework takes every child naming a parameter, in order, the duplicates too.
+    for (auto child : tree)
+    {
+        const auto* parameter = valueTreeState.getParameter (child[idKey].toString());
+        // A child without a value means the default, as it always has.
+        if (parameter == nullptr || ! child.hasProperty (valueKey))
+            continue;
 
-    // In ID order, as the framework would append them.
+        // "nan", and text with no number at all, keep the current value; the framework would
+        // read the latter as 0. Beyond float range the value clamps to the end it points at.
+        const auto stored = numberIn (child[valueKey]);
+        if (! stored.has_value() || std::isnan (*stored))
+            child.setProperty (valueKey, static_cast<double> (valueTreeState.getRawParameterValue (parameter->paramID)->load()), nullptr);
+        else if (std::abs (*stored) > std::numeric_limits<float>::max())
+        {
+            const auto& range = parameter->getNormalisableRange();
+            child.setProperty (valueKey, static_cast<double> (*stored > 0 ? range.end : range.start), nullptr);
+        }
+    }
+
+    // A parameter the chunk does not mention keeps its value; the framework would otherwise
+    // reset it to its default. In ID order, as the framework would append them.
     auto parameters = getParameters();
     std::sort (parameters.begin(), parameters.end(), [] (auto* a, auto* b)
                { return static_cast<FlexyParameter*> (a)->getParameterID() < static_cast<FlexyParameter*> (b)->getParameterID(); });
 
     for (auto* parameter : parameters)
     {
-        auto* flexy = static_cast<FlexyParameter*> (parameter);
-        auto child = tree.getChildWithProperty (idKey, flexy->getParameterID());
-
-        // A parameter the chunk does not mention keeps its value; the framework would
-        // otherwise reset it to its default.
-        if (! child.isValid())
+        const auto id = static_cast<FlexyParameter*> (parameter)->getParameterID();
+        if (! tree.getChildWithProperty (idKey, id).isValid())
         {
-            child = juce::ValueTree (paramType);
-            child.setProperty (idKey, flexy->getParameterID(), nullptr);
-            child.setProperty (valueKey, static_cast<double> (flexy->value.load()), nullptr);
+            juce::ValueTree child (paramType);
+            child.setProperty (idKey, id, nullptr);
+            child.setProperty (valueKey, static_cast<double> (valueTreeState.getRawParameterValue (id)->load()), nullptr);
             tree.appendChild (child, nullptr);
-            continue;
-        }
-
-        // "nan" and "inf" read as numbers; a value with no position keeps the current one.
-        if (child.hasProperty (valueKey))
-        {
-            const double stored = child[valueKey];
-            if (std::isnan (stored))
-                child.setProperty (valueKey, static_cast<double> (flexy->value.load()), nullptr);
-            else if (std::isinf (stored))
-                child.setProperty (valueKey, static_cast<double> (stored > 0 ? flexy->range.end : flexy->range.start), nullptr);
         }
     }
 }

@@ -280,6 +280,21 @@ void withinSeconds (double seconds, const std::string& what, Load&& load)
     worker.join();
 }
 
+// Every child of the next save that names a parameter holds exactly its live value, in range.
+testing::AssertionResult savesLiveValuesInRange (Kelvo58AudioProcessor& p)
+{
+    const auto block = saveState (p);
+    const auto xml = juce::AudioProcessor::getXmlFromBinary (block.getData(), (int) block.getSize());
+    for (auto* child : xml->getChildIterator())
+        if (auto* param = dynamic_cast<FlexyParameter*> (p.valueTreeState.getParameter (child->getStringAttribute ("id"))))
+        {
+            const double held = child->getDoubleAttribute ("value", std::nan ("")), live = param->value.load();
+            if (! (held >= param->range.start && held <= param->range.end && std::abs (held - live) <= 1e-6 * (1.0 + std::abs (live))))
+                return testing::AssertionFailure() << param->paramID << " is " << live << ", saved " << child->getStringAttribute ("value");
+        }
+    return testing::AssertionSuccess();
+}
+
 bool playsFinite (Kelvo58AudioProcessor& p)
 {
     p.prepareToPlay (48000, 256);
@@ -348,6 +363,24 @@ TEST (Settings, HostileFileIsDroppedWithinATimeLimit)
         EXPECT_FALSE (IsolatedHome::settingsFile().existsAsFile()) << file.substr (0, 200);
         EXPECT_TRUE (playsFinite (*p));
     }
+}
+
+TEST (SavedState, SavedStateHoldsTheLiveValuesInRange)
+{
+    Kelvo58AudioProcessor p;
+    const auto start = stateChunk (juce::String (stateXml).replace ("40.0", "0.0"));
+    p.setStateInformation (start.getData(), (int) start.getSize());
+
+    // Out of range clamps, also onto the value already there; text with no number, "false" and
+    // "true" too, keeps the value like "nan"; a second child for a parameter counts as well.
+    const auto loaded = stateChunk ("<Kelvo58Quorvanta><PARAM id=\"drywet\" value=\"-74\"/><PARAM id=\"pregain\" value=\"1e39\"/>"
+                                    "<PARAM id=\"postgain\" value=\"abc\"/><PARAM id=\"p0\" value=\"false\"/><PARAM id=\"p1\" value=\"\"/>"
+                                    "<PARAM id=\"synchOn\" value=\"true\"/><PARAM id=\"p1\" value=\"7\"/><PARAM id=\"mystery\" value=\"-74\"/>"
+                                    "</Kelvo58Quorvanta>");
+    p.setStateInformation (loaded.getData(), (int) loaded.getSize());
+    EXPECT_EQ (values (p), (std::vector<float> { 48.0f, -3.0f, 0.0f, 1.0f, 1.0f, 1.0f }));
+    EXPECT_TRUE (savesLiveValuesInRange (p));
+    EXPECT_TRUE (savedText (p).contains ("<PARAM id=\"mystery\" value=\"-74\"/>"));
 }
 
 TEST (SavedState, WhatEveryVersionAndTheFrameworkWroteStillLoads)
