@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <random>
 #include <thread>
 
 using namespace kelvor::test;
@@ -398,4 +399,42 @@ TEST (SavedState, WhatEveryVersionAndTheFrameworkWroteStillLoads)
         p.setStateInformation (fresh.getData(), (int) fresh.getSize());
         EXPECT_EQ (values (p), (std::vector<float> { -6.0f, 6.0f, 100.0f, 0.0f, 0.5f, 0.0f }));
     }
+}
+
+TEST (SavedState, FuzzedChunksLeaveEveryValueInRange)
+{
+    Kelvo58AudioProcessor p;
+    const auto seedBlock = stateChunk (stateXml);
+    const std::string seed (static_cast<const char*> (seedBlock.getData()), seedBlock.getSize());
+    const std::string constructs[] = { "<?x?>", "<?x?>t", "<!--", "-->", "<![CDATA[", "]]>", "&#", "&#x", "&e;", "\xfa", "\xc3", "<a>", "</a>",
+                                       "<!DOCTYPE a [<!ENTITY e \"t\">]>", "\"", "/>", "t", "9e39", "-inf", "nan", "true", "-", "&#49;", "base64:" };
+    std::mt19937 random (58);
+    auto below = [&random] (size_t n) { return std::uniform_int_distribution<size_t> (0, n - 1) (random); };
+
+    withinSeconds (50.0, "fuzzed chunks", [&]
+    {
+        for (int i = 0; i < 4000; ++i)
+        {
+            // One to three flipped bits, cuts, inserted bytes or constructs, half of them just
+            // inside a value, where a damaged number lands.
+            auto chunk = seed;
+            for (auto n = 1 + below (3); n > 0; --n)
+            {
+                const auto value = chunk.find ("value=\"", 8 + below (chunk.size() - 8));
+                const auto at = below (2) == 0 && value != std::string::npos ? value + 7 : 8 + below (chunk.size() - 8);
+                switch (below (4))
+                {
+                    case 0: chunk[at] = (char) (chunk[at] ^ (1 << below (8))); break;
+                    case 1: chunk.resize (std::max<size_t> (at, 9)); break;
+                    case 2: chunk.insert (at, 1, (char) below (256)); break;
+                    default: chunk.insert (at, constructs[below (std::size (constructs))]); break;
+                }
+            }
+            p.setStateInformation (chunk.data(), (int) chunk.size());
+            ASSERT_TRUE (savesLiveValuesInRange (p)) << i;
+        }
+    });
+    p.setStateInformation (seed.data(), (int) seed.size());
+    EXPECT_EQ (p.drywetParam->value.load(), 40.0f);
+    EXPECT_TRUE (playsFinite (p));
 }
