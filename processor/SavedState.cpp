@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace
 {
@@ -27,84 +31,229 @@ juce::PropertiesFile::Options settingsOptions()
 // The saved state and the settings file are two levels deep; anything nested deeper is not
 // ours, and the framework's XML reader recurses once per level.
 constexpr int maximumXmlDepth = 16;
-// A real settings file holds two numbers; a larger one is not worth reading.
-constexpr juce::int64 maximumSettingsFileBytes = 1 << 20;
+// A real state or settings file is well under a kilobyte; a larger one is not worth reading.
+constexpr size_t maximumXmlBytes = 1 << 20;
+// The framework first reads a settings file's root tag from its first 8 KB alone: a character
+// cut at that point sends its reader past the end, so the root tag must end before it.
+constexpr size_t frameworkFirstReadBytes = 8192;
 
-// True when the text opens elements more than maxDepth levels deep. Comments, CDATA,
-// declarations and quoted attribute values are skipped the way the XML reader skips them.
-bool xmlNestsDeeperThan (const char* text, size_t length, int maxDepth) noexcept
+// The framework's XML reader trusts its text: it loops for ever on a processing instruction
+// followed by text, reads past the end on a broken character, expands entities declared in
+// the file. So only text shaped as its writer lays out our state and settings file reaches it:
+// an optional declaration, then elements with attributes and whitespace between them, valid
+// UTF-8, the references the writer uses, within the size and depth bounds. Nothing else.
+class WriterShape
 {
-    auto startsWith = [&] (size_t at, const char* prefix)
+public:
+    static bool matches (const char* text, size_t length)
     {
-        const auto n = std::strlen (prefix);
-        return at + n <= length && std::memcmp (text + at, prefix, n) == 0;
-    };
-    auto skipPast = [&] (size_t from, const char* terminator)
-    {
-        const auto n = std::strlen (terminator);
-        for (size_t i = from; i + n <= length; ++i)
-            if (std::memcmp (text + i, terminator, n) == 0)
-                return i + n;
-        return length;
-    };
-
-    int depth = 0;
-    size_t i = 0;
-    while (i < length)
-    {
-        if (text[i] != '<')
-            ++i;
-        else if (startsWith (i, "<!--"))
-            i = skipPast (i + 4, "-->");
-        else if (startsWith (i, "<![CDATA["))
-            i = skipPast (i + 9, "]]>");
-        else if (startsWith (i, "<?"))
-            i = skipPast (i + 2, "?>");
-        else if (startsWith (i, "<!"))
-            i = skipPast (i + 2, ">");
-        else if (startsWith (i, "</"))
-        {
-            depth = std::max (0, depth - 1);
-            i = skipPast (i + 2, ">");
-        }
-        else
-        {
-            char quote = 0;
-            size_t end = i + 1;
-            for (; end < length; ++end)
-            {
-                const char c = text[end];
-                if (quote != 0)
-                    quote = (c == quote) ? 0 : quote;
-                else if (c == '"' || c == '\'')
-                    quote = c;
-                else if (c == '>')
-                    break;
-            }
-            const bool selfClosing = end < length && text[end - 1] == '/';
-            if (! selfClosing && ++depth > maxDepth)
-                return true;
-            i = end + 1;
-        }
+        return length <= maximumXmlBytes && WriterShape (text, length).document();
     }
-    return false;
+
+private:
+    WriterShape (const char* textToRead, size_t textLength)
+        : text (reinterpret_cast<const unsigned char*> (textToRead)), length (textLength) {}
+
+    const unsigned char* text;
+    size_t length, at = 0;
+    std::vector<std::string_view> attributeNames;
+
+    int next() const noexcept { return at < length ? text[at] : -1; }
+
+    bool skip (std::string_view literal) noexcept
+    {
+        if (length - at < literal.size() || std::memcmp (text + at, literal.data(), literal.size()) != 0)
+            return false;
+        at += literal.size();
+        return true;
+    }
+
+    bool space() noexcept
+    {
+        const auto from = at;
+        while (next() == ' ' || next() == '\n' || next() == '\r' || next() == '\t')
+            ++at;
+        return at > from;
+    }
+
+    static bool isNameStart (int c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; }
+    static bool isNameCharacter (int c) noexcept { return isNameStart (c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+    std::string_view name() noexcept
+    {
+        const auto from = at;
+        if (isNameStart (next()))
+            while (isNameCharacter (next()))
+                ++at;
+        return { reinterpret_cast<const char*> (text + from), at - from };
+    }
+
+    bool document()
+    {
+        space();
+        if (skip ("<?xml") && ! (attributes (true) && skip ("?>")))
+            return false;
+        space();
+
+        std::string_view open[maximumXmlDepth];
+        int depth = 0;
+        do
+        {
+            if (depth > 0 && skip ("</"))
+            {
+                if (name() != open[--depth])
+                    return false;
+                space();
+                if (! skip (">"))
+                    return false;
+            }
+            else
+            {
+                const auto tag = skip ("<") ? name() : std::string_view();
+                const bool isRoot = depth == 0;
+                if (tag.empty() || ! attributes (false))
+                    return false;
+                if (skip (">"))
+                {
+                    if (depth == maximumXmlDepth)
+                        return false;
+                    open[depth++] = tag;
+                }
+                else if (! skip ("/>"))
+                    return false;
+                if (isRoot && at > frameworkFirstReadBytes)
+                    return false;
+            }
+            space();
+        } while (depth > 0);
+
+        return at == length;
+    }
+
+    // Attributes, each separated by whitespace and named once; a "base64:" name stands for
+    // the one the state tree stores it under.
+    bool attributes (bool declaration)
+    {
+        attributeNames.clear();
+        for (;;)
+        {
+            const bool separated = space();
+            if (! isNameStart (next()))
+                break;
+            auto attribute = name();
+            if (! separated)
+                return false;
+            if (attribute.substr (0, 7) == "base64:")
+                attribute.remove_prefix (7);
+            attributeNames.push_back (attribute);
+
+            space();
+            if (! skip ("="))
+                return false;
+            space();
+            const int quote = next();
+            if (quote != '"' && quote != '\'')
+                return false;
+            for (++at; next() != quote;)
+                if (! (declaration ? declarationCharacter() : valueCharacter()))
+                    return false;
+            ++at;
+        }
+        std::sort (attributeNames.begin(), attributeNames.end());
+        return std::adjacent_find (attributeNames.begin(), attributeNames.end()) == attributeNames.end();
+    }
+
+    // The reader ends the declaration at the first "?>", so its values hold only what
+    // version="1.0" encoding="UTF-8" needs.
+    bool declarationCharacter() noexcept
+    {
+        if (! isNameCharacter (next()) || next() == ':')
+            return false;
+        ++at;
+        return true;
+    }
+
+    bool valueCharacter() noexcept
+    {
+        const int c = next();
+        if (c == '&')
+            return reference();
+        if (c >= 0x80)
+            return utf8Sequence();
+        if (c == '<' || c < 0 || (c < ' ' && c != '\t' && c != '\n' && c != '\r'))
+            return false;
+        ++at;
+        return true;
+    }
+
+    // The references the framework's writer escapes with, and &apos;; numeric ones only for
+    // a real character.
+    bool reference() noexcept
+    {
+        for (std::string_view named : { "&amp;", "&lt;", "&gt;", "&quot;", "&apos;" })
+            if (skip (named))
+                return true;
+        if (! skip ("&#"))
+            return false;
+        long code = 0;
+        int digits = 0;
+        for (; digits < 7 && next() >= '0' && next() <= '9'; ++digits, ++at)
+            code = code * 10 + (next() - '0');
+        return digits > 0 && skip (";") && code > 0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
+    }
+
+    // One multi-byte character, neither overlong, nor a surrogate, nor beyond U+10FFFF.
+    bool utf8Sequence() noexcept
+    {
+        const int lead = next();
+        if (lead < 0xc2 || lead > 0xf4)
+            return false;
+        const int following = lead < 0xe0 ? 1 : (lead < 0xf0 ? 2 : 3);
+
+        // The second byte's range rules out the overlong forms, surrogates and code points
+        // beyond U+10FFFF.
+        int low = lead == 0xe0 ? 0xa0 : (lead == 0xf0 ? 0x90 : 0x80);
+        int high = lead == 0xed ? 0x9f : (lead == 0xf4 ? 0x8f : 0xbf);
+        ++at;
+        for (int i = 0; i < following; ++i, low = 0x80, high = 0xbf)
+        {
+            if (next() < low || next() > high)
+                return false;
+            ++at;
+        }
+        return true;
+    }
+};
+
+const juce::Identifier paramType ("PARAM"), idKey ("id"), valueKey ("value");
+
+// The number at the start of a value's text as the framework reads it, or none where it would
+// find none and read 0: "", "abc", and "true" or "false" alike.
+std::optional<double> numberIn (const juce::var& value)
+{
+    if (! value.isString())
+        return std::nullopt; // binary, from a "base64:" attribute
+
+    const auto text = value.toString();
+    auto reader = text.getCharPointer();
+    const auto start = reader.findEndOfWhitespace();
+    const double number = juce::CharacterFunctions::readDoubleValue (reader);
+    if (reader == start)
+        return std::nullopt;
+    return number;
 }
 
-// A settings file that is too large or too deep to read safely is dropped, so the framework
-// never parses it; the editor size falls back to none and the next change writes a fresh file.
+// A settings file not shaped as the framework writes it is dropped, so the framework never
+// parses it; the editor size falls back to none and the next change writes a fresh file.
 void discardUnreadableSettings (const juce::PropertiesFile::Options& options)
 {
     const auto file = options.getDefaultFile();
     if (! file.existsAsFile())
         return;
 
-    bool readable = file.getSize() <= maximumSettingsFileBytes;
-    if (readable)
-    {
-        juce::MemoryBlock content;
-        readable = file.loadFileAsData (content)
-                   && ! xmlNestsDeeperThan (static_cast<const char*> (content.getData()), content.getSize(), maximumXmlDepth);
-    }
+    juce::MemoryBlock content;
+    const bool readable = file.getSize() <= static_cast<juce::int64> (maximumXmlBytes) && file.loadFileAsData (content)
+                          && WriterShape::matches (static_cast<const char*> (content.getData()), content.getSize());
     if (! readable)
         file.deleteFile();
 }
@@ -169,7 +318,7 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
     const auto* text = bytes + 8;
     const auto* end = static_cast<const char*> (std::memchr (text, 0, available));
     const auto textLength = end != nullptr ? static_cast<size_t> (end - text) : available;
-    if (textLength == 0 || xmlNestsDeeperThan (text, textLength, maximumXmlDepth))
+    if (textLength == 0 || ! WriterShape::matches (text, textLength))
         return;
 
     const auto xml = juce::XmlDocument::parse (juce::String::fromUTF8 (text, static_cast<int> (textLength)));
@@ -179,41 +328,54 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
     auto tree = juce::ValueTree::fromXml (*xml);
     keepCurrentValuesWhereTheChunkHasNone (tree);
     valueTreeState.replaceState (tree);
+
+    // The state holds what is live, clamped into range, not the text that was loaded, so the
+    // next save and every other reader of the tree see values the parameters can take. Set on
+    // a copy and put back whole, the tree only changes under the state's lock.
+    auto live = valueTreeState.copyState();
+    for (auto child : live)
+        if (auto* value = valueTreeState.getRawParameterValue (child[idKey].toString()))
+            child.setProperty (valueKey, static_cast<double> (value->load()), nullptr);
+    valueTreeState.replaceState (live);
 }
 
 void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const
 {
-    static const juce::Identifier paramType ("PARAM"), idKey ("id"), valueKey ("value");
+    // The framework takes every child naming a parameter, in order, the duplicates too.
+    for (auto child : tree)
+    {
+        const auto* parameter = valueTreeState.getParameter (child[idKey].toString());
+        // A child without a value means the default, as it always has.
+        if (parameter == nullptr || ! child.hasProperty (valueKey))
+            continue;
 
-    // In ID order, as the framework would append them.
+        // "nan", and text with no number at all, keep the current value; the framework would
+        // read the latter as 0. Beyond float range the value clamps to the end it points at.
+        const auto stored = numberIn (child[valueKey]);
+        if (! stored.has_value() || std::isnan (*stored))
+            child.setProperty (valueKey, static_cast<double> (valueTreeState.getRawParameterValue (parameter->paramID)->load()), nullptr);
+        else if (std::abs (*stored) > std::numeric_limits<float>::max())
+        {
+            const auto& range = parameter->getNormalisableRange();
+            child.setProperty (valueKey, static_cast<double> (*stored > 0 ? range.end : range.start), nullptr);
+        }
+    }
+
+    // A parameter the chunk does not mention keeps its value; the framework would otherwise
+    // reset it to its default. In ID order, as the framework would append them.
     auto parameters = getParameters();
     std::sort (parameters.begin(), parameters.end(), [] (auto* a, auto* b)
                { return static_cast<FlexyParameter*> (a)->getParameterID() < static_cast<FlexyParameter*> (b)->getParameterID(); });
 
     for (auto* parameter : parameters)
     {
-        auto* flexy = static_cast<FlexyParameter*> (parameter);
-        auto child = tree.getChildWithProperty (idKey, flexy->getParameterID());
-
-        // A parameter the chunk does not mention keeps its value; the framework would
-        // otherwise reset it to its default.
-        if (! child.isValid())
+        const auto id = static_cast<FlexyParameter*> (parameter)->getParameterID();
+        if (! tree.getChildWithProperty (idKey, id).isValid())
         {
-            child = juce::ValueTree (paramType);
-            child.setProperty (idKey, flexy->getParameterID(), nullptr);
-            child.setProperty (valueKey, static_cast<double> (flexy->value.load()), nullptr);
+            juce::ValueTree child (paramType);
+            child.setProperty (idKey, id, nullptr);
+            child.setProperty (valueKey, static_cast<double> (valueTreeState.getRawParameterValue (id)->load()), nullptr);
             tree.appendChild (child, nullptr);
-            continue;
-        }
-
-        // "nan" and "inf" read as numbers; a value with no position keeps the current one.
-        if (child.hasProperty (valueKey))
-        {
-            const double stored = child[valueKey];
-            if (std::isnan (stored))
-                child.setProperty (valueKey, static_cast<double> (flexy->value.load()), nullptr);
-            else if (std::isinf (stored))
-                child.setProperty (valueKey, static_cast<double> (stored > 0 ? flexy->range.end : flexy->range.start), nullptr);
         }
     }
 }

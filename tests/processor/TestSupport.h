@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kelvor::test
@@ -97,17 +98,22 @@ inline void runInBlocks (Kelvo58AudioProcessor& p, std::vector<std::vector<float
         runBlock (p, channels, start, std::min (blockSize, total - start));
 }
 
-// A saved-state block around the given XML text, with the declared length given or right.
-inline juce::MemoryBlock stateChunk (const juce::String& xml, int declaredLength = -1)
+// A saved-state block around the given bytes of text, with the declared length given or right.
+inline juce::MemoryBlock chunkOfBytes (const std::string& text, int declaredLength = -1)
 {
     juce::MemoryBlock block;
     juce::MemoryOutputStream out (block, false);
     out.writeInt (0x21324356);
-    out.writeInt (declaredLength >= 0 ? declaredLength : (int) xml.getNumBytesAsUTF8() + 1);
-    out.write (xml.toRawUTF8(), xml.getNumBytesAsUTF8());
+    out.writeInt (declaredLength >= 0 ? declaredLength : (int) text.size() + 1);
+    out.write (text.data(), text.size());
     out.writeByte (0);
     out.flush();
     return block;
+}
+
+inline juce::MemoryBlock stateChunk (const juce::String& xml, int declaredLength = -1)
+{
+    return chunkOfBytes (xml.toStdString(), declaredLength);
 }
 
 class FixedTempoPlayHead : public juce::AudioPlayHead
