@@ -281,13 +281,15 @@ void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     const int numSamples = buffer.getNumSamples();
     const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
 
-    // NaN or infinity carries no audio; left in, it would reach the mix and the rings.
+    // NaN or infinity carries no audio; left in, it would reach the mix and the rings. Nor does
+    // a sample beyond +600 dBFS: held there, whatever both gains, the fades and the mix's own
+    // delay line make of it stays far inside float's range.
+    constexpr float inputLimit = 1.0e30f;
     for (int c = 0; c < nIn; ++c)
     {
         auto* samples = buffer.getWritePointer (c);
         for (int i = 0; i < numSamples; ++i)
-            if (! std::isfinite (samples[i]))
-                samples[i] = 0.0f;
+            samples[i] = std::isfinite (samples[i]) ? std::clamp (samples[i], -inputLimit, inputLimit) : 0.0f;
     }
 
     if (preparedBlockSize == 0) // never prepared: nothing is sized yet, pass the audio through
