@@ -26,16 +26,6 @@ juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout()
     return layout;
 }
 
-// Moves a follower toward its target by at most one slew step.
-inline float slewToward (float current, float target, float step) noexcept
-{
-    if (current > target + step)
-        return current - step;
-    if (target - step > current)
-        return current + step;
-    return target;
-}
-
 // Applies a ramped gain in dB to channels [0, numChannels) of a slice, one ramp value per frame.
 void applyGainRamp (juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear>& ramp,
                     juce::AudioBuffer<float>& buffer, int numChannels, int start, int length) noexcept
@@ -224,23 +214,6 @@ void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBloc
     bypassScratch.setSize (2, preparedBlockSize, false, true, false);
 }
 
-void Kelvo58AudioProcessor::delayBypass (int c, const float* in, float* out, int length) noexcept
-{
-    constexpr int mask = bypassDelaySize - 1;
-    auto* line = bypassDelay[c];
-    if (out == nullptr) // only keeping the line fed
-    {
-        for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
-            line[w] = in[i];
-        return;
-    }
-    for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
-    {
-        line[w] = in[i];
-        out[i] = line[(w - bridgeLag) & mask];
-    }
-}
-
 float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
 {
     // A non-finite sample would poison the hidden state for good: start the channel
@@ -330,60 +303,13 @@ void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int 
     const auto mixChannels = std::min (block.getNumChannels(), static_cast<size_t> (std::max (1, nIn)));
     auto mixBlock = block.getSubsetChannelBlock (0, mixChannels);
 
-    const bool stageOn = p0Param->value.load() < 0.5f && nIn >= 1;
-    const bool bridged = ! nativeRate.load();
     mixer.pushDrySamples (mixBlock);
     inputGainRamp.setTargetValue (pregainParam->value.load());
     mixer.setWetMixProportion (static_cast<float> (static_cast<double> (drywet) * 0.01));
 
     applyGainRamp (inputGainRamp, buffer, nIn, start, length);
 
-    const float fadeTarget = stageOn ? 1.0f : 0.0f;
-    const bool fading = stageMix != fadeTarget;
-    const bool stageRuns = stageOn || fading;
-    const int channels = std::min (nIn, 2);
-
-    for (int c = 0; c < channels; ++c)
-    {
-        float* samples = buffer.getWritePointer (c, start);
-        float* bypass = bypassScratch.getWritePointer (c);
-
-        // The bypassed signal; the delay line is fed all the time so it is ready for a press,
-        // but read only while the bypassed signal is heard.
-        if (bridged)
-            delayBypass (c, samples, stageOn && ! fading ? nullptr : bypass, length);
-        else if (fading)
-            std::copy (samples, samples + length, bypass);
-
-        if (! stageRuns)
-        {
-            if (bridged)
-                std::copy (bypass, bypass + length, samples);
-            continue;
-        }
-
-        if (bridged)
-            resampleChannel (c, samples, length);
-        else
-            for (int i = 0; i < length; ++i)
-                samples[i] = processNetworkSample (c, samples[i]);
-
-        if (fading)
-        {
-            float mix = stageMix;
-            for (int i = 0; i < length; ++i)
-            {
-                mix = slewToward (mix, fadeTarget, stageFadeStep);
-                samples[i] = bypass[i] + mix * (samples[i] - bypass[i]);
-            }
-        }
-    }
-
-    if (bridged)
-        bypassWrite = (bypassWrite + length) & (bypassDelaySize - 1);
-    if (fading)
-        for (int i = 0; i < length; ++i)
-            stageMix = slewToward (stageMix, fadeTarget, stageFadeStep);
+    processStage (buffer, std::min (nIn, 2), start, length);
 
     outputGainRamp.setTargetValue (postgainParam->value.load());
     applyGainRamp (outputGainRamp, buffer, nIn, start, length);

@@ -45,6 +45,15 @@ public:
     static const float divisionTable[24];
     // Largest move of the speed and rate followers per processed sample.
     static const float slewStep;
+    // Moves a follower or a fade toward its target by at most one step.
+    static float slewToward (float current, float target, float step) noexcept
+    {
+        if (current > target + step)
+            return current - step;
+        if (target - step > current)
+            return current + step;
+        return target;
+    }
 
     // One network step of a channel on a 44.1 kHz sample, LFO advanced by one sample.
     float processNetworkSample (int channel, float x) noexcept;
@@ -102,6 +111,8 @@ private:
     void openSettings();
     void keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const;
     void processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept;
+    // The network stage and the foot switch's fade around it, on the first `channels` channels.
+    void processStage (juce::AudioBuffer<float>& buffer, int channels, int start, int length) noexcept;
     void primeNetwork (int channel, float speed) noexcept;
     float syncedRate (float speed, float bar) const noexcept;
 
@@ -110,7 +121,7 @@ private:
 
     // The foot switch fades the stage in and out instead of cutting; while the stage is out
     // on the bridge path its input is delayed by the bridge's lag, so a press never moves
-    // the track in time.
+    // the track in time. The fade and the delay line live in StageAndBypass.cpp.
     static constexpr double stageFadeSeconds = 0.01;
     static constexpr int bypassDelaySize = 128; // a power of two above maximumBridgeLag
     float stageMix = 1.0f;   // 1: the network's signal alone, 0: the bypassed signal alone
@@ -119,8 +130,8 @@ private:
     int bypassWrite = 0;
     juce::AudioBuffer<float> bypassScratch;
 
-    // Feeds the channel's bypass delay line; also reads it into out unless out is null.
-    void delayBypass (int channel, const float* in, float* out, int length) noexcept;
+    // Feeds a channel's delay line; also reads it, bridgeLag behind, into out unless out is null.
+    void delayThrough (float* line, const float* in, float* out, int length) const noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessor)
 };
