@@ -209,9 +209,12 @@ void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBloc
     // The stage starts where the switch stands, with no fade.
     stageMix = p0Param->value.load() < 0.5f ? 1.0f : 0.0f;
     stageFadeStep = 1.0f / static_cast<float> (std::max (1, static_cast<int> (stageFadeSeconds * sampleRate)));
+    // The host's Bypass is the host's to keep across preparations: hostMix stays as it is.
     std::fill (&bypassDelay[0][0], &bypassDelay[0][0] + 2 * bypassDelaySize, 0.0f);
+    std::fill (&hostBypassDelay[0][0], &hostBypassDelay[0][0] + 2 * bypassDelaySize, 0.0f);
     bypassWrite = 0;
     bypassScratch.setSize (2, preparedBlockSize, false, true, false);
+    hostBypassScratch.setSize (2, preparedBlockSize, false, true, false);
 }
 
 float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
@@ -249,6 +252,11 @@ float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
 //==============================================================================
 void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    processBlocks (buffer, false);
+}
+
+void Kelvo58AudioProcessor::processBlocks (juce::AudioBuffer<float>& buffer, bool hostBypassed) noexcept
+{
     juce::ScopedNoDenormals noDenormals;
 
     const int numSamples = buffer.getNumSamples();
@@ -280,15 +288,16 @@ void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     // as a series of prepared-size blocks.
     if (numSamples == 0)
     {
-        processSlice (buffer, 0, 0);
+        processSliceForHost (buffer, 0, 0, hostBypassed);
         return;
     }
 
     for (int start = 0; start < numSamples; start += preparedBlockSize)
-        processSlice (buffer, start, std::min (preparedBlockSize, numSamples - start));
+        processSliceForHost (buffer, start, std::min (preparedBlockSize, numSamples - start), hostBypassed);
 }
 
-void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept
+void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int start, int length,
+                                          bool networkMayRun) noexcept
 {
     const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
     const int nOut = std::min (getTotalNumOutputChannels(), buffer.getNumChannels());
@@ -309,7 +318,7 @@ void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int 
 
     applyGainRamp (inputGainRamp, buffer, nIn, start, length);
 
-    processStage (buffer, std::min (nIn, 2), start, length);
+    processStage (buffer, std::min (nIn, 2), start, length, networkMayRun);
 
     outputGainRamp.setTargetValue (postgainParam->value.load());
     applyGainRamp (outputGainRamp, buffer, nIn, start, length);

@@ -23,7 +23,10 @@ public:
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    // What the framework calls instead while the host's own Bypass is on.
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using juce::AudioProcessor::processBlock;
+    using juce::AudioProcessor::processBlockBypassed;
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
     bool producesMidi() const override;
@@ -110,9 +113,14 @@ private:
     // Gives appProperties its options and takes the stored editor size, if whole.
     void openSettings();
     void keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const;
-    void processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept;
+    // Both of the host's calls: input that is no audio cleared or held, long blocks sliced.
+    void processBlocks (juce::AudioBuffer<float>& buffer, bool hostBypassed) noexcept;
+    // One slice through the chain, faded against the untouched input while the host bypasses.
+    void processSliceForHost (juce::AudioBuffer<float>& buffer, int start, int length, bool hostBypassed) noexcept;
+    // Input gain, stage, output gain and mix; with networkMayRun false the networks stand still.
+    void processSlice (juce::AudioBuffer<float>& buffer, int start, int length, bool networkMayRun) noexcept;
     // The network stage and the foot switch's fade around it, on the first `channels` channels.
-    void processStage (juce::AudioBuffer<float>& buffer, int channels, int start, int length) noexcept;
+    void processStage (juce::AudioBuffer<float>& buffer, int channels, int start, int length, bool networkMayRun) noexcept;
     void primeNetwork (int channel, float speed) noexcept;
     float syncedRate (float speed, float bar) const noexcept;
 
@@ -121,14 +129,17 @@ private:
 
     // The foot switch fades the stage in and out instead of cutting; while the stage is out
     // on the bridge path its input is delayed by the bridge's lag, so a press never moves
-    // the track in time. The fade and the delay line live in StageAndBypass.cpp.
+    // the track in time. The host's Bypass does the same with the input as it came, before
+    // any gain. Both fades and both delay lines live in StageAndBypass.cpp.
     static constexpr double stageFadeSeconds = 0.01;
     static constexpr int bypassDelaySize = 128; // a power of two above maximumBridgeLag
     float stageMix = 1.0f;   // 1: the network's signal alone, 0: the bypassed signal alone
+    float hostMix = 1.0f;    // 1: the chain alone, 0: the host-bypassed input alone
     float stageFadeStep = 1.0f;
     float bypassDelay[2][bypassDelaySize] {};
+    float hostBypassDelay[2][bypassDelaySize] {};
     int bypassWrite = 0;
-    juce::AudioBuffer<float> bypassScratch;
+    juce::AudioBuffer<float> bypassScratch, hostBypassScratch;
 
     // Feeds a channel's delay line; also reads it, bridgeLag behind, into out unless out is null.
     void delayThrough (float* line, const float* in, float* out, int length) const noexcept;
