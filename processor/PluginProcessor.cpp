@@ -26,16 +26,6 @@ juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout()
     return layout;
 }
 
-// Moves a follower toward its target by at most one slew step.
-inline float slewToward (float current, float target, float step) noexcept
-{
-    if (current > target + step)
-        return current - step;
-    if (target - step > current)
-        return current + step;
-    return target;
-}
-
 // Applies a ramped gain in dB to channels [0, numChannels) of a slice, one ramp value per frame.
 void applyGainRamp (juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear>& ramp,
                     juce::AudioBuffer<float>& buffer, int numChannels, int start, int length) noexcept
@@ -219,26 +209,12 @@ void Kelvo58AudioProcessor::prepareToPlay (double sampleRate, int samplesPerBloc
     // The stage starts where the switch stands, with no fade.
     stageMix = p0Param->value.load() < 0.5f ? 1.0f : 0.0f;
     stageFadeStep = 1.0f / static_cast<float> (std::max (1, static_cast<int> (stageFadeSeconds * sampleRate)));
+    // The host's Bypass is the host's to keep across preparations: hostMix stays as it is.
     std::fill (&bypassDelay[0][0], &bypassDelay[0][0] + 2 * bypassDelaySize, 0.0f);
+    std::fill (&hostBypassDelay[0][0], &hostBypassDelay[0][0] + 2 * bypassDelaySize, 0.0f);
     bypassWrite = 0;
     bypassScratch.setSize (2, preparedBlockSize, false, true, false);
-}
-
-void Kelvo58AudioProcessor::delayBypass (int c, const float* in, float* out, int length) noexcept
-{
-    constexpr int mask = bypassDelaySize - 1;
-    auto* line = bypassDelay[c];
-    if (out == nullptr) // only keeping the line fed
-    {
-        for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
-            line[w] = in[i];
-        return;
-    }
-    for (int i = 0, w = bypassWrite; i < length; ++i, w = (w + 1) & mask)
-    {
-        line[w] = in[i];
-        out[i] = line[(w - bridgeLag) & mask];
-    }
+    hostBypassScratch.setSize (2, preparedBlockSize, false, true, false);
 }
 
 float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
@@ -276,18 +252,25 @@ float Kelvo58AudioProcessor::processNetworkSample (int c, float x) noexcept
 //==============================================================================
 void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    processBlocks (buffer, false);
+}
+
+void Kelvo58AudioProcessor::processBlocks (juce::AudioBuffer<float>& buffer, bool hostBypassed) noexcept
+{
     juce::ScopedNoDenormals noDenormals;
 
     const int numSamples = buffer.getNumSamples();
     const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
 
-    // NaN or infinity carries no audio; left in, it would reach the mix and the rings.
+    // NaN or infinity carries no audio; left in, it would reach the mix and the rings. Nor does
+    // a sample beyond +600 dBFS: held there, whatever both gains, the fades and the mix's own
+    // delay line make of it stays far inside float's range.
+    constexpr float inputLimit = 1.0e30f;
     for (int c = 0; c < nIn; ++c)
     {
         auto* samples = buffer.getWritePointer (c);
         for (int i = 0; i < numSamples; ++i)
-            if (! std::isfinite (samples[i]))
-                samples[i] = 0.0f;
+            samples[i] = std::isfinite (samples[i]) ? std::clamp (samples[i], -inputLimit, inputLimit) : 0.0f;
     }
 
     if (preparedBlockSize == 0) // never prepared: nothing is sized yet, pass the audio through
@@ -305,15 +288,16 @@ void Kelvo58AudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce
     // as a series of prepared-size blocks.
     if (numSamples == 0)
     {
-        processSlice (buffer, 0, 0);
+        processSliceForHost (buffer, 0, 0, hostBypassed);
         return;
     }
 
     for (int start = 0; start < numSamples; start += preparedBlockSize)
-        processSlice (buffer, start, std::min (preparedBlockSize, numSamples - start));
+        processSliceForHost (buffer, start, std::min (preparedBlockSize, numSamples - start), hostBypassed);
 }
 
-void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept
+void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int start, int length,
+                                          bool networkMayRun) noexcept
 {
     const int nIn = std::min (getTotalNumInputChannels(), buffer.getNumChannels());
     const int nOut = std::min (getTotalNumOutputChannels(), buffer.getNumChannels());
@@ -328,60 +312,13 @@ void Kelvo58AudioProcessor::processSlice (juce::AudioBuffer<float>& buffer, int 
     const auto mixChannels = std::min (block.getNumChannels(), static_cast<size_t> (std::max (1, nIn)));
     auto mixBlock = block.getSubsetChannelBlock (0, mixChannels);
 
-    const bool stageOn = p0Param->value.load() < 0.5f && nIn >= 1;
-    const bool bridged = ! nativeRate.load();
     mixer.pushDrySamples (mixBlock);
     inputGainRamp.setTargetValue (pregainParam->value.load());
     mixer.setWetMixProportion (static_cast<float> (static_cast<double> (drywet) * 0.01));
 
     applyGainRamp (inputGainRamp, buffer, nIn, start, length);
 
-    const float fadeTarget = stageOn ? 1.0f : 0.0f;
-    const bool fading = stageMix != fadeTarget;
-    const bool stageRuns = stageOn || fading;
-    const int channels = std::min (nIn, 2);
-
-    for (int c = 0; c < channels; ++c)
-    {
-        float* samples = buffer.getWritePointer (c, start);
-        float* bypass = bypassScratch.getWritePointer (c);
-
-        // The bypassed signal; the delay line is fed all the time so it is ready for a press,
-        // but read only while the bypassed signal is heard.
-        if (bridged)
-            delayBypass (c, samples, stageOn && ! fading ? nullptr : bypass, length);
-        else if (fading)
-            std::copy (samples, samples + length, bypass);
-
-        if (! stageRuns)
-        {
-            if (bridged)
-                std::copy (bypass, bypass + length, samples);
-            continue;
-        }
-
-        if (bridged)
-            resampleChannel (c, samples, length);
-        else
-            for (int i = 0; i < length; ++i)
-                samples[i] = processNetworkSample (c, samples[i]);
-
-        if (fading)
-        {
-            float mix = stageMix;
-            for (int i = 0; i < length; ++i)
-            {
-                mix = slewToward (mix, fadeTarget, stageFadeStep);
-                samples[i] = bypass[i] + mix * (samples[i] - bypass[i]);
-            }
-        }
-    }
-
-    if (bridged)
-        bypassWrite = (bypassWrite + length) & (bypassDelaySize - 1);
-    if (fading)
-        for (int i = 0; i < length; ++i)
-            stageMix = slewToward (stageMix, fadeTarget, stageFadeStep);
+    processStage (buffer, std::min (nIn, 2), start, length, networkMayRun);
 
     outputGainRamp.setTargetValue (postgainParam->value.load());
     applyGainRamp (outputGainRamp, buffer, nIn, start, length);

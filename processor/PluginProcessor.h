@@ -23,7 +23,10 @@ public:
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override;
     void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    // What the framework calls instead while the host's own Bypass is on.
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
     using juce::AudioProcessor::processBlock;
+    using juce::AudioProcessor::processBlockBypassed;
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
     bool producesMidi() const override;
@@ -45,6 +48,15 @@ public:
     static const float divisionTable[24];
     // Largest move of the speed and rate followers per processed sample.
     static const float slewStep;
+    // Moves a follower or a fade toward its target by at most one step.
+    static float slewToward (float current, float target, float step) noexcept
+    {
+        if (current > target + step)
+            return current - step;
+        if (target - step > current)
+            return current + step;
+        return target;
+    }
 
     // One network step of a channel on a 44.1 kHz sample, LFO advanced by one sample.
     float processNetworkSample (int channel, float x) noexcept;
@@ -101,7 +113,14 @@ private:
     // Gives appProperties its options and takes the stored editor size, if whole.
     void openSettings();
     void keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const;
-    void processSlice (juce::AudioBuffer<float>& buffer, int start, int length) noexcept;
+    // Both of the host's calls: input that is no audio cleared or held, long blocks sliced.
+    void processBlocks (juce::AudioBuffer<float>& buffer, bool hostBypassed) noexcept;
+    // One slice through the chain, faded against the untouched input while the host bypasses.
+    void processSliceForHost (juce::AudioBuffer<float>& buffer, int start, int length, bool hostBypassed) noexcept;
+    // Input gain, stage, output gain and mix; with networkMayRun false the networks stand still.
+    void processSlice (juce::AudioBuffer<float>& buffer, int start, int length, bool networkMayRun) noexcept;
+    // The network stage and the foot switch's fade around it, on the first `channels` channels.
+    void processStage (juce::AudioBuffer<float>& buffer, int channels, int start, int length, bool networkMayRun) noexcept;
     void primeNetwork (int channel, float speed) noexcept;
     float syncedRate (float speed, float bar) const noexcept;
 
@@ -110,17 +129,20 @@ private:
 
     // The foot switch fades the stage in and out instead of cutting; while the stage is out
     // on the bridge path its input is delayed by the bridge's lag, so a press never moves
-    // the track in time.
+    // the track in time. The host's Bypass does the same with the input as it came, before
+    // any gain. Both fades and both delay lines live in StageAndBypass.cpp.
     static constexpr double stageFadeSeconds = 0.01;
     static constexpr int bypassDelaySize = 128; // a power of two above maximumBridgeLag
     float stageMix = 1.0f;   // 1: the network's signal alone, 0: the bypassed signal alone
+    float hostMix = 1.0f;    // 1: the chain alone, 0: the host-bypassed input alone
     float stageFadeStep = 1.0f;
     float bypassDelay[2][bypassDelaySize] {};
+    float hostBypassDelay[2][bypassDelaySize] {};
     int bypassWrite = 0;
-    juce::AudioBuffer<float> bypassScratch;
+    juce::AudioBuffer<float> bypassScratch, hostBypassScratch;
 
-    // Feeds the channel's bypass delay line; also reads it into out unless out is null.
-    void delayBypass (int channel, const float* in, float* out, int length) noexcept;
+    // Feeds a channel's delay line; also reads it, bridgeLag behind, into out unless out is null.
+    void delayThrough (float* line, const float* in, float* out, int length) const noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelvo58AudioProcessor)
 };

@@ -72,8 +72,11 @@ void Kelvo58AudioProcessor::resampleChannel (int c, float* x, int numSamples) no
         ++processedCount[c];
     }
 
+    // Until the bridge has output, its positions carry its pre-roll: silence, as the dry and
+    // bypassed lines give, never the gained input that happens to lie there.
     auto& up = upCursor[c];
-    int t = firstBlockOffset[c];
+    int t = std::min (firstBlockOffset[c], numSamples);
+    std::fill (x, x + t, 0.0f);
     while (t < numSamples && up.upper() < mid.totalWritten)
     {
         x[t] = interpolate (mid, up);

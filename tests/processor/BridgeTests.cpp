@@ -70,7 +70,7 @@ TEST (Bridge, DryAndBypassedSignalsWaitForTheWetOne)
     }
 }
 
-TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
+TEST (Bridge, FirstBlockAt48kProduces470SamplesAfterTwoSilentOnes)
 {
     auto p = identityProcessor (48000, 512);
     std::vector<std::vector<float>> audio (2, std::vector<float> (1024));
@@ -82,8 +82,8 @@ TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
     EXPECT_EQ (p->midRing[0].totalWritten, 470);
     EXPECT_EQ (p->processedCount[0], 470);
     EXPECT_NEAR (p->downCursor[0].position(), 470 * (48000.0 / 44100.0), 1e-9);
-    EXPECT_EQ (audio[0][0], input[0][0]);
-    EXPECT_EQ (audio[0][1], input[0][1]);
+    EXPECT_EQ (audio[0][0], 0.0f);
+    EXPECT_EQ (audio[0][1], 0.0f);
     // Position 2 is computed from the two priming zeros.
     EXPECT_NEAR (audio[0][2], 0.0f, 1e-12f);
     EXPECT_EQ (p->firstBlockOffset[0], 0);
@@ -93,13 +93,37 @@ TEST (Bridge, FirstBlockAt48kProduces470SamplesAndKeepsTwoInputs)
     runBlock (*p, audio, 512, 512);
     EXPECT_NEAR (p->upCursor[0].position() - upBefore, 512 * (44100.0 / 48000.0), 1e-9);
 
-    // At 96 kHz the first block produces 235 samples and leaves four positions alone.
+    // At 96 kHz the first block produces 235 samples after four silent positions.
     auto q = identityProcessor (96000, 512);
     auto audio96 = input;
     runBlock (*q, audio96, 0, 512);
     EXPECT_EQ (q->midRing[0].totalWritten, 235);
     for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ (audio96[0][i], input[0][i]);
+        EXPECT_EQ (audio96[0][i], 0.0f);
+}
+
+// Hosts activate again on play, on every rate or buffer change and for every offline render:
+// each time the bridge starts with its pre-roll, silence, never the hot input lying where it
+// has no output yet, whatever the size of the first block.
+TEST (Bridge, EveryActivationStartsWithSilenceNotABurst)
+{
+    for (auto [rate, latency] : { std::pair { 48000.0, 2 }, { 96000.0, 4 }, { 384000.0, 17 } })
+    {
+        Kelvo58AudioProcessor p;
+        setParam (p.pregainParam, 1.0f); // +48 dB
+        for (int first : { 512, 1, 7, 300, 512 })
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz, first block " << first);
+            p.prepareToPlay (rate, 512);
+            std::vector<std::vector<float>> audio (2, std::vector<float> (1024, 0.25f));
+            runBlock (p, audio, 0, first);
+            runBlock (p, audio, first, 1024 - first);
+            for (int i = 0; i < latency; ++i)
+                ASSERT_EQ (audio[0][(size_t) i], 0.0f) << i;
+            for (float x : audio[0])
+                ASSERT_LT (std::abs (x), 4.0f); // the network's own output, about 1.5 before +6 dB
+        }
+    }
 }
 
 TEST (Bridge, At88kEveryOtherOutputIsAProcessedSampleAndTheRestMeans)

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
+#include <limits>
 #include <random>
 
 namespace
@@ -182,6 +183,59 @@ TEST (Vst3Host, StateRoundTripThroughTheChunk)
     second->setStateInformation (chunk.getData(), (int) chunk.getSize());
     for (int i = 0; i < 6; ++i)
         EXPECT_NEAR (second->getParameters()[i]->getValue(), changed[i], 1e-4f) << i;
+}
+
+// The host's own Bypass (the "Bypass" a DAW's button drives, the framework's parameter), pressed
+// at block boundaries while a 220 Hz tone plays, let go and pressed again mid-fade, with empty
+// blocks between: bypassed, the output is the input delayed as every other path, NaN and
+// infinity cleared; each press changes the output no faster than the tone itself does.
+TEST (Vst3Host, HostBypassKeepsTheLagClearsNonFiniteAndFades)
+{
+    for (auto [rate, lag] : { std::pair { 44100.0, 0 }, { 48000.0, 4 }, { 96000.0, 6 } })
+    {
+        SCOPED_TRACE (testing::Message() << rate << " Hz");
+        auto plugin = load (rate, 256);
+        ASSERT_NE (plugin, nullptr);
+        auto* bypass = plugin->getBypassParameter();
+        ASSERT_NE (bypass, nullptr);
+        plugin->prepareToPlay (rate, 256);
+
+        const int n = (int) (2.0 * rate), quarter = n / 4;
+        std::vector<float> in ((size_t) n + 256), out ((size_t) n + 256);
+        for (int i = 0; i < n; ++i)
+            in[(size_t) i] = 0.5f * (float) std::sin (2.0 * juce::MathConstants<double>::pi * 220.0 * i / rate);
+        // Bypassed after the tone: non-finite input among it.
+        for (int i = n; i < n + 256; ++i)
+            in[(size_t) i] = i % 3 ? std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::infinity();
+
+        juce::MidiBuffer midi;
+        for (int start = 0; start < n + 256; start += 256)
+        {
+            // On at 0.5 s, off 256 samples later and on again; off at 1 s, on at 1.5 s.
+            const int q = std::min (start / quarter, 3), sincePress = start % quarter;
+            bypass->setValue (q % 2 == 1 && ! (q == 1 && sincePress >= 256 && sincePress < 512) ? 1.0f : 0.0f);
+            juce::AudioBuffer<float> block (2, std::min (256, n + 256 - start));
+            for (int c = 0; c < 2; ++c)
+                block.copyFrom (c, 0, in.data() + start, block.getNumSamples());
+            plugin->processBlock (block, midi);
+            juce::AudioBuffer<float> empty (2, 0);
+            plugin->processBlock (empty, midi);
+            std::copy (block.getReadPointer (0), block.getReadPointer (0) + block.getNumSamples(), out.begin() + start);
+        }
+
+        for (int i = 3 * quarter + (int) (0.02 * rate); i < n + 256; ++i)
+            ASSERT_EQ (out[(size_t) i], i - lag < n ? in[(size_t) (i - lag)] : 0.0f) << i;
+
+        float steady = 0.0f, around = 0.0f;
+        for (int i = quarter / 2; i < n; ++i)
+        {
+            const float step = std::abs (out[(size_t) i] - out[(size_t) i - 1]);
+            float& worst = i % quarter < (int) (0.05 * rate) + 512 ? around : steady;
+            worst = std::max (worst, step);
+        }
+        EXPECT_LE (around, steady * 1.02f);
+        plugin->releaseResources();
+    }
 }
 
 int main (int argc, char** argv)

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 using namespace kelvor::test;
@@ -411,6 +412,41 @@ TEST (Processor, FootSwitchPressAddsNoStep)
 
             if (mix == 0.0f)
                 EXPECT_EQ (out, render (false));
+        }
+    }
+}
+
+// Finite input at float's edge with both gains at +48 dB, through the stage, the foot switch's
+// fades, and the host's Bypass (called as the framework's wrapper calls it) pressed and let go,
+// in blocks of every kind a host sends: empty, short and over-long. Every sample stays finite.
+TEST (Processor, FiniteInputAtAnyGainStaysFinite)
+{
+    const float big = std::numeric_limits<float>::max();
+    for (double rate : { 44100.0, 96000.0 })
+    {
+        for (float stage : { 0.0f, 1.0f })
+        {
+            SCOPED_TRACE (testing::Message() << rate << " Hz, switch " << stage);
+            Kelvo58AudioProcessor p;
+            setParam (p.pregainParam, 1.0f);
+            setParam (p.postgainParam, 1.0f);
+            setParam (p.drywetParam, 0.5f);
+            setParam (p.p0Param, stage);
+            p.prepareToPlay (rate, 256);
+            std::vector<std::vector<float>> audio (2, std::vector<float> (20000));
+            for (size_t i = 0; i < audio[0].size(); ++i)
+                audio[0][i] = audio[1][i] = (i % 3 == 0 ? -big : big) * (i % 5 == 0 ? 0.5f : 1.0f);
+            const int sizes[] = { 256, 0, 1000, 37, 256, 700 };
+            for (int start = 0, b = 0; start < 20000; ++b)
+            {
+                const int n = std::min (sizes[b % 6], 20000 - start);
+                setParam (p.p0Param, (b / 7) % 2 ? 1.0f - stage : stage);
+                runBlock (p, audio, start, n, (b / 5) % 2 == 1);
+                start += n;
+            }
+            for (auto& ch : audio)
+                for (float x : ch)
+                    ASSERT_TRUE (std::isfinite (x));
         }
     }
 }

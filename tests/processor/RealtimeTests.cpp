@@ -76,7 +76,10 @@ TEST (RealTime, ProcessBlockAllocatesNothing)
                     setParam (p.pregainParam, (float) (b % 5) * 0.2f); // ramps restart while running
                     setParam (p.p0Param, (b / 10) % 2 ? 1.0f - stage : stage); // presses fade both paths
                     countingAllocations = true;
-                    p.processBlock (view, midi);
+                    if ((b / 6) % 2) // the host's Bypass, pressed and let go as the wrapper calls it
+                        p.processBlockBypassed (view, midi);
+                    else
+                        p.processBlock (view, midi);
                     countingAllocations = false;
                 }
                 EXPECT_EQ (allocationCount.load(), 0) << rate << " stage " << stage << " sync " << sync;

@@ -79,15 +79,20 @@ inline void neutralGains (Kelvo58AudioProcessor& p)
     setParam (p.drywetParam, 1.0f);
 }
 
-// Runs one block of the given channel data through the processor in place.
-inline void runBlock (Kelvo58AudioProcessor& p, std::vector<std::vector<float>>& channels, int start, int length)
+// Runs one block of the given channel data through the processor in place, through the call
+// the framework's wrapper makes while the host's Bypass is on if hostBypassed.
+inline void runBlock (Kelvo58AudioProcessor& p, std::vector<std::vector<float>>& channels, int start, int length,
+                      bool hostBypassed = false)
 {
     std::vector<float*> ptrs;
     for (auto& ch : channels)
         ptrs.push_back (ch.data() + start);
     juce::AudioBuffer<float> buffer (ptrs.data(), (int) ptrs.size(), length);
     juce::MidiBuffer midi;
-    p.processBlock (buffer, midi);
+    if (hostBypassed)
+        p.processBlockBypassed (buffer, midi);
+    else
+        p.processBlock (buffer, midi);
 }
 
 // Feeds a whole signal in blocks of blockSize.
