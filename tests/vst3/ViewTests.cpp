@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <limits>
 #include <poll.h>
 
 using namespace rawhost;
@@ -143,4 +144,31 @@ TEST_F (Vst3View, SizesOutsideTheEditorLimitsAreBroughtWithinThem)
         EXPECT_EQ (now.getWidth(), allowed.getWidth()) << ask.getWidth() << " x " << ask.getHeight();
         EXPECT_EQ (now.getHeight(), allowed.getHeight()) << ask.getWidth() << " x " << ask.getHeight();
     }
+}
+
+TEST_F (Vst3View, ScaleFactorsNoDisplayUsesAreIgnored)
+{
+    FUnknownPtr<IPlugViewContentScaleSupport> scaling (view);
+    ASSERT_NE (scaling, nullptr);
+
+    const auto before = size();
+    expectWithinLimits (before, "at first");
+
+    constexpr auto inf = std::numeric_limits<float>::infinity();
+    for (const float factor : { 0.0f, -1.0f, -inf, inf, std::numeric_limits<float>::quiet_NaN(), 1000.0f, 0.001f, 1.0f })
+    {
+        scaling->setContentScaleFactor (factor);
+        settle();
+        const auto now = size();
+        EXPECT_EQ (now.getWidth(), before.getWidth()) << "factor " << factor;
+        EXPECT_EQ (now.getHeight(), before.getHeight()) << "factor " << factor;
+    }
+
+    // A real factor still scales the view.
+    scaling->setContentScaleFactor (2.0f);
+    settle();
+    EXPECT_NEAR (size().getWidth(), 2 * before.getWidth(), 2);
+    scaling->setContentScaleFactor (1.0f);
+    settle();
+    EXPECT_EQ (size().getWidth(), before.getWidth());
 }
