@@ -1,5 +1,7 @@
 #include "PluginProcessor.h"
 
+#include "NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -227,20 +229,13 @@ private:
 
 const juce::Identifier paramType ("PARAM"), idKey ("id"), valueKey ("value");
 
-// The number at the start of a value's text as the framework reads it, or none where it would
-// find none and read 0: "", "abc", and "true" or "false" alike.
+// The number at the start of a value's text, or none where the framework would find none and
+// read 0: "", "abc", and "true" or "false" alike.
 std::optional<double> numberIn (const juce::var& value)
 {
     if (! value.isString())
         return std::nullopt; // binary, from a "base64:" attribute
-
-    const auto text = value.toString();
-    auto reader = text.getCharPointer();
-    const auto start = reader.findEndOfWhitespace();
-    const double number = juce::CharacterFunctions::readDoubleValue (reader);
-    if (reader == start)
-        return std::nullopt;
-    return number;
+    return numberAtStartOf (value.toString());
 }
 
 // A settings file not shaped as the framework writes it is dropped, so the framework never
@@ -267,12 +262,17 @@ void Kelvo58AudioProcessor::openSettings()
 
     if (auto* settings = appProperties.getUserSettings())
     {
-        // A size is only taken whole, and "inf" or "nan" is no size.
-        const double width = settings->getDoubleValue ("Width");
-        if (width > 0.0 && std::isfinite (width))
+        // A size is only taken whole, and "inf", "nan" or beyond float range is no size.
+        const auto sizeIn = [settings] (const char* key)
         {
-            const double height = settings->getDoubleValue ("Height");
-            if (height > 0.0 && std::isfinite (height))
+            const double size = numberAtStartOf (settings->getValue (key)).value_or (0.0);
+            return size > 0.0 && size <= static_cast<double> (std::numeric_limits<float>::max()) ? size : 0.0;
+        };
+        const double width = sizeIn ("Width");
+        if (width > 0.0)
+        {
+            const double height = sizeIn ("Height");
+            if (height > 0.0)
             {
                 editorWidth = static_cast<float> (width);
                 editorHeight = static_cast<float> (height);
@@ -341,7 +341,8 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
 
 void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const
 {
-    // The framework takes every child naming a parameter, in order, the duplicates too.
+    // The framework takes every child naming a parameter, in order, the duplicates too. Each
+    // value becomes a number here, so the framework never reads the text itself.
     for (auto child : tree)
     {
         const auto* parameter = valueTreeState.getParameter (child[idKey].toString());
@@ -352,13 +353,15 @@ void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTr
         // "nan", and text with no number at all, keep the current value; the framework would
         // read the latter as 0. Beyond float range the value clamps to the end it points at.
         const auto stored = numberIn (child[valueKey]);
-        if (! stored.has_value() || std::isnan (*stored))
-            child.setProperty (valueKey, static_cast<double> (valueTreeState.getRawParameterValue (parameter->paramID)->load()), nullptr);
-        else if (std::abs (*stored) > std::numeric_limits<float>::max())
+        double value = stored.value_or (std::numeric_limits<double>::quiet_NaN());
+        if (std::isnan (value))
+            value = static_cast<double> (valueTreeState.getRawParameterValue (parameter->paramID)->load());
+        else if (std::abs (value) > static_cast<double> (std::numeric_limits<float>::max()))
         {
             const auto& range = parameter->getNormalisableRange();
-            child.setProperty (valueKey, static_cast<double> (*stored > 0 ? range.end : range.start), nullptr);
+            value = static_cast<double> (value > 0 ? range.end : range.start);
         }
+        child.setProperty (valueKey, value, nullptr);
     }
 
     // A parameter the chunk does not mention keeps its value; the framework would otherwise
