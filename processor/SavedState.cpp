@@ -3,12 +3,17 @@
 #include "NumberText.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -238,19 +243,64 @@ std::optional<double> numberIn (const juce::var& value)
     return numberAtStartOf (value.toString());
 }
 
+// Reads a regular file whole, up to the size bound. Opened without waiting, so a FIFO put there
+// since it was looked at cannot block, and checked on the descriptor opened.
+bool readRegularFile (const char* path, std::vector<char>& content)
+{
+    const int fd = ::open (path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+
+    struct stat info;
+    bool complete = ::fstat (fd, &info) == 0 && S_ISREG (info.st_mode)
+                    && info.st_size <= static_cast<off_t> (maximumXmlBytes);
+    if (complete)
+    {
+        // One byte beyond the bound tells a file that grew since.
+        content.resize (maximumXmlBytes + 1);
+        size_t got = 0;
+        while (got < content.size())
+        {
+            const auto n = ::read (fd, content.data() + got, content.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+            {
+                complete = n == 0;
+                break;
+            }
+            got += static_cast<size_t> (n);
+        }
+        content.resize (got);
+        complete = complete && got <= maximumXmlBytes;
+    }
+    ::close (fd);
+    return complete;
+}
+
 // A settings file not shaped as the framework writes it is dropped, so the framework never
-// parses it; the editor size falls back to none and the next change writes a fresh file.
+// parses it; the editor size falls back to none and the next change writes a fresh file. Only
+// a regular file, there or at the end of a link, is opened: a device, a FIFO, a socket, or a
+// link to one of them or to nothing would hang or flood the reader, and goes unread.
 void discardUnreadableSettings (const juce::PropertiesFile::Options& options)
 {
-    const auto file = options.getDefaultFile();
-    if (! file.existsAsFile())
+    const auto path = options.getDefaultFile().getFullPathName();
+    struct stat entry, target;
+    if (::lstat (path.toRawUTF8(), &entry) != 0)
         return;
 
-    juce::MemoryBlock content;
-    const bool readable = file.getSize() <= static_cast<juce::int64> (maximumXmlBytes) && file.loadFileAsData (content)
-                          && WriterShape::matches (static_cast<const char*> (content.getData()), content.getSize());
+    // A folder there is the user's: it stays, nothing loads from it and nothing is saved over it.
+    if (S_ISDIR (entry.st_mode))
+        return;
+
+    std::vector<char> content;
+    const bool readable = ::stat (path.toRawUTF8(), &target) == 0 && S_ISREG (target.st_mode)
+                          && readRegularFile (path.toRawUTF8(), content)
+                          && WriterShape::matches (content.data(), content.size());
+
+    // The entry itself goes: a link, never what it points at.
     if (! readable)
-        file.deleteFile();
+        ::unlink (path.toRawUTF8());
 }
 } // namespace
 
