@@ -243,6 +243,47 @@ std::optional<double> numberIn (const juce::var& value)
     return numberAtStartOf (value.toString());
 }
 
+bool namesParameter (const juce::ValueTree& element, const juce::AudioProcessorValueTreeState& state)
+{
+    return state.getParameter (element[idKey].toString()) != nullptr;
+}
+
+void dropElementsNamingParameters (juce::ValueTree& parent, const juce::AudioProcessorValueTreeState& state)
+{
+    for (int i = parent.getNumChildren(); --i >= 0;)
+    {
+        auto child = parent.getChild (i);
+        if (namesParameter (child, state))
+            parent.removeChild (i, nullptr);
+        else
+            dropElementsNamingParameters (child, state);
+    }
+}
+
+// The framework takes a value from any top-level child naming a parameter, whatever its tag,
+// and would save a nested one back with its stale value beside the live one. Only top-level
+// PARAMs are ours; of several for one parameter the framework ends on the last, so that one
+// stays. Elements naming no parameter are kept as they came.
+void keepOnlyTopLevelParams (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& state)
+{
+    juce::StringArray seen;
+    for (int i = tree.getNumChildren(); --i >= 0;)
+    {
+        auto child = tree.getChild (i);
+        if (namesParameter (child, state))
+        {
+            const auto id = child[idKey].toString();
+            if (! child.hasType (paramType) || seen.contains (id))
+            {
+                tree.removeChild (i, nullptr);
+                continue;
+            }
+            seen.add (id);
+        }
+        dropElementsNamingParameters (child, state);
+    }
+}
+
 // Reads a regular file whole, up to the size bound. Opened without waiting, so a FIFO put there
 // since it was looked at cannot block, and checked on the descriptor opened.
 bool readRegularFile (const char* path, std::vector<char>& content)
@@ -376,6 +417,7 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
         return;
 
     auto tree = juce::ValueTree::fromXml (*xml);
+    keepOnlyTopLevelParams (tree, valueTreeState);
     keepCurrentValuesWhereTheChunkHasNone (tree);
     valueTreeState.replaceState (tree);
 
@@ -391,8 +433,8 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
 
 void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const
 {
-    // The framework takes every child naming a parameter, in order, the duplicates too. Each
-    // value becomes a number here, so the framework never reads the text itself.
+    // One top-level PARAM per parameter is left. Each value becomes a number here, so the
+    // framework never reads the text itself.
     for (auto child : tree)
     {
         const auto* parameter = valueTreeState.getParameter (child[idKey].toString());

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,5 +35,35 @@ inline std::string withValue (std::string xml, const std::string& id, const std:
     const std::string start = "<PARAM id=\"" + id + "\" value=\"";
     const auto from = xml.find (start) + start.size();
     return xml.replace (from, xml.find ('"', from) - from, value);
+}
+
+struct Element
+{
+    std::string tag;
+    std::map<std::string, std::string> attributes;
+    int depth; // the root is 0
+};
+
+/** Every element of XML laid out as the framework writes it, in document order. */
+inline std::vector<Element> elementsOf (const std::string& xml)
+{
+    static const std::regex tag ("<(/?)([\\w.:-]+)([^>]*?)(/?)>"), attribute ("([\\w.:-]+)=\"([^\"]*)\"");
+    std::vector<Element> elements;
+    int depth = 0;
+    for (std::sregex_iterator t (xml.begin(), xml.end(), tag), end; t != end; ++t)
+    {
+        if ((*t)[1].length() > 0)
+        {
+            --depth;
+            continue;
+        }
+        Element element { (*t)[2], {}, depth };
+        const auto attributes = (*t)[3].str();
+        for (std::sregex_iterator a (attributes.begin(), attributes.end(), attribute); a != end; ++a)
+            element.attributes[(*a)[1]] = (*a)[2];
+        depth += (*t)[4].length() == 0 ? 1 : 0;
+        elements.push_back (element);
+    }
+    return elements;
 }
 } // namespace chunktext
