@@ -323,16 +323,18 @@ bool readRegularFile (const char* path, std::vector<char>& content)
 // parses it; the editor size falls back to none and the next change writes a fresh file. Only
 // a regular file, there or at the end of a link, is opened: a device, a FIFO, a socket, or a
 // link to one of them or to nothing would hang or flood the reader, and goes unread.
-void discardUnreadableSettings (const juce::PropertiesFile::Options& options)
+// Whether the framework may open the path afterwards: not while an entry it must not open
+// could not be removed (a folder that cannot be written to).
+bool discardUnreadableSettings (const juce::PropertiesFile::Options& options)
 {
     const auto path = options.getDefaultFile().getFullPathName();
     struct stat entry, target;
     if (::lstat (path.toRawUTF8(), &entry) != 0)
-        return;
+        return true;
 
     // A folder there is the user's: it stays, nothing loads from it and nothing is saved over it.
     if (S_ISDIR (entry.st_mode))
-        return;
+        return true;
 
     std::vector<char> content;
     const bool readable = ::stat (path.toRawUTF8(), &target) == 0 && S_ISREG (target.st_mode)
@@ -340,18 +342,24 @@ void discardUnreadableSettings (const juce::PropertiesFile::Options& options)
                           && WriterShape::matches (content.data(), content.size());
 
     // The entry itself goes: a link, never what it points at.
-    if (! readable)
-        ::unlink (path.toRawUTF8());
+    return readable || ::unlink (path.toRawUTF8()) == 0 || errno == ENOENT;
 }
 } // namespace
 
 //==============================================================================
+juce::PropertiesFile* Kelvo58AudioProcessor::userSettings()
+{
+    return settingsUsable ? appProperties.getUserSettings() : nullptr;
+}
+
 void Kelvo58AudioProcessor::openSettings()
 {
-    discardUnreadableSettings (settingsOptions());
+    // Where an entry no reader may open cannot be removed, the settings are not opened at all:
+    // the editor size is then neither taken nor kept.
+    settingsUsable = discardUnreadableSettings (settingsOptions());
     appProperties.setStorageParameters (settingsOptions());
 
-    if (auto* settings = appProperties.getUserSettings())
+    if (auto* settings = userSettings())
     {
         // A size is only taken whole, and "inf", "nan" or beyond float range is no size.
         const auto sizeIn = [settings] (const char* key)
@@ -384,7 +392,7 @@ void Kelvo58AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
         copyXmlToBinary (*xml, destData);
     }
 
-    if (auto* settings = appProperties.getUserSettings())
+    if (auto* settings = userSettings())
     {
         settings->setValue ("Width", static_cast<double> (editorWidth.load()));
         settings->setValue ("Height", static_cast<double> (editorHeight.load()));

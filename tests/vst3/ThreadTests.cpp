@@ -6,8 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -16,39 +14,6 @@ using namespace rawhost;
 namespace
 {
 using Clock = std::chrono::steady_clock;
-
-// Ends the test program if the threads stop making instances: a hang must fail the run, not
-// stall it.
-class Watchdog
-{
-public:
-    explicit Watchdog (std::chrono::seconds limit)
-        : thread ([this, limit]
-                  {
-                      const auto deadline = Clock::now() + limit;
-                      while (! done && Clock::now() < deadline)
-                          std::this_thread::sleep_for (std::chrono::milliseconds (10));
-                      if (! done)
-                      {
-                          std::fprintf (stderr, "instances hang after %d were made\n", made.load());
-                          std::abort();
-                      }
-                  })
-    {
-    }
-
-    ~Watchdog()
-    {
-        done = true;
-        thread.join();
-    }
-
-    std::atomic<int> made { 0 };
-
-private:
-    std::atomic<bool> done { false };
-    std::thread thread;
-};
 
 // Both threads meet here at the start and end of every round.
 class Rendezvous
@@ -81,7 +46,7 @@ std::unique_ptr<Plugin> makePlaying()
 
 TEST (Vst3Threads, InstancesMadeAndDestroyedOnTwoThreadsAtOnceNeverHang)
 {
-    Watchdog watchdog (std::chrono::seconds (60));
+    Watchdog watchdog ("making instances on two threads", std::chrono::seconds (60));
 
     // One instance changes hands: each round the thread holding it destroys it while the
     // other, after a delay that sweeps the length of a destruction, makes the next one. Some
@@ -107,7 +72,7 @@ TEST (Vst3Threads, InstancesMadeAndDestroyedOnTwoThreadsAtOnceNeverHang)
                     while (Clock::now() < start)
                         ;
                     held[self] = makePlaying();
-                    ++watchdog.made;
+                    ++watchdog.count;
                 }
                 rendezvous.meet();
             }
@@ -115,7 +80,7 @@ TEST (Vst3Threads, InstancesMadeAndDestroyedOnTwoThreadsAtOnceNeverHang)
         std::thread a (takeTurns, 0), b (takeTurns, 1);
         a.join();
         b.join();
-        EXPECT_EQ (watchdog.made, rounds);
+        EXPECT_EQ (watchdog.count, rounds);
     }
 
     // Two threads making instances as fast as they can.
@@ -124,11 +89,11 @@ TEST (Vst3Threads, InstancesMadeAndDestroyedOnTwoThreadsAtOnceNeverHang)
         for (int i = 0; i < 300; ++i)
         {
             makePlaying();
-            ++watchdog.made;
+            ++watchdog.count;
         }
     };
     std::thread a (makeMany), b (makeMany);
     a.join();
     b.join();
-    EXPECT_EQ (watchdog.made, 400 + 600);
+    EXPECT_EQ (watchdog.count, 400 + 600);
 }
