@@ -165,6 +165,21 @@ TEST (Vst3Controller, IndexesOutsideTheirRangesAreRefusedAndWriteNothing)
     EXPECT_NE (plugin.processor->setBusArrangements (stereo, INT_MIN, stereo, INT_MIN), kResultOk);
     EXPECT_EQ (plugin.processor->setBusArrangements (stereo, 1, stereo, 1), kResultTrue);
 
+    // The factory's class list, as scanners probe it.
+    FUnknownPtr<IPluginFactory3> classes (&factory());
+    ASSERT_NE (classes, nullptr);
+    for (const auto index : oddIndexes)
+    {
+        if (index >= 0 && index < factory().countClasses())
+            continue;
+        PClassInfo info {};
+        PClassInfo2 info2 {};
+        PClassInfoW infoW {};
+        EXPECT_NE (classes->getClassInfo (index, &info), kResultOk) << index;
+        EXPECT_NE (classes->getClassInfo2 (index, &info2), kResultOk) << index;
+        EXPECT_NE (classes->getClassInfoUnicode (index, &infoW), kResultOk) << index;
+    }
+
     // The plug-in plays on.
     plugin.prepare (256);
     StereoBlock block (256);
