@@ -51,7 +51,7 @@ void EditorHolderWindow::resized()
     audioProcessor->editorWidth = (float) getWidth();
     audioProcessor->editorHeight = (float) getHeight();
 
-    if (auto* settings = audioProcessor->appProperties.getUserSettings())
+    if (auto* settings = audioProcessor->userSettings())
     {
         settings->setValue ("Width", (double) audioProcessor->editorWidth.load());
         settings->setValue ("Height", (double) audioProcessor->editorHeight.load());

@@ -1,5 +1,7 @@
 #include "FlexyParameter.h"
 
+#include "NumberText.h"
+
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -53,8 +55,12 @@ FlexyParameter::FlexyParameter (const juce::String& parameterID,
     {
         valueFromString = [] (const juce::String& text)
         {
-            auto p = text.getCharPointer();
-            return static_cast<float> (juce::CharacterFunctions::readDoubleValue (p));
+            // Text with no number reads as 0, as it always has; a number beyond float range
+            // as the infinity it points at, which the range then clamps.
+            const double number = numberAtStartOf (text).value_or (0.0);
+            if (std::abs (number) > static_cast<double> (std::numeric_limits<float>::max()))
+                return number > 0.0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+            return static_cast<float> (number);
         };
     }
 

@@ -100,6 +100,8 @@ public:
     std::atomic<float> editorWidth { 0.0f }, editorHeight { 0.0f };
 
     juce::ApplicationProperties appProperties;
+    // The per-user settings, or none where the settings file cannot be read safely.
+    juce::PropertiesFile* userSettings();
 
     PhaserNetwork networks[2];
 
@@ -112,6 +114,7 @@ public:
 private:
     // Gives appProperties its options and takes the stored editor size, if whole.
     void openSettings();
+    bool settingsUsable = true;
     void keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const;
     // Both of the host's calls: input that is no audio cleared or held, long blocks sliced.
     void processBlocks (juce::AudioBuffer<float>& buffer, bool hostBypassed) noexcept;

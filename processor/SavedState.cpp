@@ -1,12 +1,19 @@
 #include "PluginProcessor.h"
 
+#include "NumberText.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -227,52 +234,144 @@ private:
 
 const juce::Identifier paramType ("PARAM"), idKey ("id"), valueKey ("value");
 
-// The number at the start of a value's text as the framework reads it, or none where it would
-// find none and read 0: "", "abc", and "true" or "false" alike.
+// The number at the start of a value's text, or none where the framework would find none and
+// read 0: "", "abc", and "true" or "false" alike.
 std::optional<double> numberIn (const juce::var& value)
 {
     if (! value.isString())
         return std::nullopt; // binary, from a "base64:" attribute
+    return numberAtStartOf (value.toString());
+}
 
-    const auto text = value.toString();
-    auto reader = text.getCharPointer();
-    const auto start = reader.findEndOfWhitespace();
-    const double number = juce::CharacterFunctions::readDoubleValue (reader);
-    if (reader == start)
-        return std::nullopt;
-    return number;
+bool namesParameter (const juce::ValueTree& element, const juce::AudioProcessorValueTreeState& state)
+{
+    return state.getParameter (element[idKey].toString()) != nullptr;
+}
+
+void dropElementsNamingParameters (juce::ValueTree& parent, const juce::AudioProcessorValueTreeState& state)
+{
+    for (int i = parent.getNumChildren(); --i >= 0;)
+    {
+        auto child = parent.getChild (i);
+        if (namesParameter (child, state))
+            parent.removeChild (i, nullptr);
+        else
+            dropElementsNamingParameters (child, state);
+    }
+}
+
+// The framework takes a value from any top-level child naming a parameter, whatever its tag,
+// and would save a nested one back with its stale value beside the live one. Only top-level
+// PARAMs are ours; of several for one parameter the framework ends on the last, so that one
+// stays. Elements naming no parameter are kept as they came.
+void keepOnlyTopLevelParams (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& state)
+{
+    juce::StringArray seen;
+    for (int i = tree.getNumChildren(); --i >= 0;)
+    {
+        auto child = tree.getChild (i);
+        if (namesParameter (child, state))
+        {
+            const auto id = child[idKey].toString();
+            if (! child.hasType (paramType) || seen.contains (id))
+            {
+                tree.removeChild (i, nullptr);
+                continue;
+            }
+            seen.add (id);
+        }
+        dropElementsNamingParameters (child, state);
+    }
+}
+
+// Reads a regular file whole, up to the size bound. Opened without waiting, so a FIFO put there
+// since it was looked at cannot block, and checked on the descriptor opened.
+bool readRegularFile (const char* path, std::vector<char>& content)
+{
+    const int fd = ::open (path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+
+    struct stat info;
+    bool complete = ::fstat (fd, &info) == 0 && S_ISREG (info.st_mode)
+                    && info.st_size <= static_cast<off_t> (maximumXmlBytes);
+    if (complete)
+    {
+        // One byte beyond the bound tells a file that grew since.
+        content.resize (maximumXmlBytes + 1);
+        size_t got = 0;
+        while (got < content.size())
+        {
+            const auto n = ::read (fd, content.data() + got, content.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+            {
+                complete = n == 0;
+                break;
+            }
+            got += static_cast<size_t> (n);
+        }
+        content.resize (got);
+        complete = complete && got <= maximumXmlBytes;
+    }
+    ::close (fd);
+    return complete;
 }
 
 // A settings file not shaped as the framework writes it is dropped, so the framework never
-// parses it; the editor size falls back to none and the next change writes a fresh file.
-void discardUnreadableSettings (const juce::PropertiesFile::Options& options)
+// parses it; the editor size falls back to none and the next change writes a fresh file. Only
+// a regular file, there or at the end of a link, is opened: a device, a FIFO, a socket, or a
+// link to one of them or to nothing would hang or flood the reader, and goes unread.
+// Whether the framework may open the path afterwards: not while an entry it must not open
+// could not be removed (a folder that cannot be written to).
+bool discardUnreadableSettings (const juce::PropertiesFile::Options& options)
 {
-    const auto file = options.getDefaultFile();
-    if (! file.existsAsFile())
-        return;
+    const auto path = options.getDefaultFile().getFullPathName();
+    struct stat entry, target;
+    if (::lstat (path.toRawUTF8(), &entry) != 0)
+        return true;
 
-    juce::MemoryBlock content;
-    const bool readable = file.getSize() <= static_cast<juce::int64> (maximumXmlBytes) && file.loadFileAsData (content)
-                          && WriterShape::matches (static_cast<const char*> (content.getData()), content.getSize());
-    if (! readable)
-        file.deleteFile();
+    // A folder there is the user's: it stays, nothing loads from it and nothing is saved over it.
+    if (S_ISDIR (entry.st_mode))
+        return true;
+
+    std::vector<char> content;
+    const bool readable = ::stat (path.toRawUTF8(), &target) == 0 && S_ISREG (target.st_mode)
+                          && readRegularFile (path.toRawUTF8(), content)
+                          && WriterShape::matches (content.data(), content.size());
+
+    // The entry itself goes: a link, never what it points at.
+    return readable || ::unlink (path.toRawUTF8()) == 0 || errno == ENOENT;
 }
 } // namespace
 
 //==============================================================================
+juce::PropertiesFile* Kelvo58AudioProcessor::userSettings()
+{
+    return settingsUsable ? appProperties.getUserSettings() : nullptr;
+}
+
 void Kelvo58AudioProcessor::openSettings()
 {
-    discardUnreadableSettings (settingsOptions());
+    // Where an entry no reader may open cannot be removed, the settings are not opened at all:
+    // the editor size is then neither taken nor kept.
+    settingsUsable = discardUnreadableSettings (settingsOptions());
     appProperties.setStorageParameters (settingsOptions());
 
-    if (auto* settings = appProperties.getUserSettings())
+    if (auto* settings = userSettings())
     {
-        // A size is only taken whole, and "inf" or "nan" is no size.
-        const double width = settings->getDoubleValue ("Width");
-        if (width > 0.0 && std::isfinite (width))
+        // A size is only taken whole, and "inf", "nan" or beyond float range is no size.
+        const auto sizeIn = [settings] (const char* key)
         {
-            const double height = settings->getDoubleValue ("Height");
-            if (height > 0.0 && std::isfinite (height))
+            const double size = numberAtStartOf (settings->getValue (key)).value_or (0.0);
+            return size > 0.0 && size <= static_cast<double> (std::numeric_limits<float>::max()) ? size : 0.0;
+        };
+        const double width = sizeIn ("Width");
+        if (width > 0.0)
+        {
+            const double height = sizeIn ("Height");
+            if (height > 0.0)
             {
                 editorWidth = static_cast<float> (width);
                 editorHeight = static_cast<float> (height);
@@ -293,7 +392,7 @@ void Kelvo58AudioProcessor::getStateInformation (juce::MemoryBlock& destData)
         copyXmlToBinary (*xml, destData);
     }
 
-    if (auto* settings = appProperties.getUserSettings())
+    if (auto* settings = userSettings())
     {
         settings->setValue ("Width", static_cast<double> (editorWidth.load()));
         settings->setValue ("Height", static_cast<double> (editorHeight.load()));
@@ -326,6 +425,7 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
         return;
 
     auto tree = juce::ValueTree::fromXml (*xml);
+    keepOnlyTopLevelParams (tree, valueTreeState);
     keepCurrentValuesWhereTheChunkHasNone (tree);
     valueTreeState.replaceState (tree);
 
@@ -341,7 +441,8 @@ void Kelvo58AudioProcessor::setStateInformation (const void* data, int sizeInByt
 
 void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTree& tree) const
 {
-    // The framework takes every child naming a parameter, in order, the duplicates too.
+    // One top-level PARAM per parameter is left. Each value becomes a number here, so the
+    // framework never reads the text itself.
     for (auto child : tree)
     {
         const auto* parameter = valueTreeState.getParameter (child[idKey].toString());
@@ -352,13 +453,15 @@ void Kelvo58AudioProcessor::keepCurrentValuesWhereTheChunkHasNone (juce::ValueTr
         // "nan", and text with no number at all, keep the current value; the framework would
         // read the latter as 0. Beyond float range the value clamps to the end it points at.
         const auto stored = numberIn (child[valueKey]);
-        if (! stored.has_value() || std::isnan (*stored))
-            child.setProperty (valueKey, static_cast<double> (valueTreeState.getRawParameterValue (parameter->paramID)->load()), nullptr);
-        else if (std::abs (*stored) > std::numeric_limits<float>::max())
+        double value = stored.value_or (std::numeric_limits<double>::quiet_NaN());
+        if (std::isnan (value))
+            value = static_cast<double> (valueTreeState.getRawParameterValue (parameter->paramID)->load());
+        else if (std::abs (value) > static_cast<double> (std::numeric_limits<float>::max()))
         {
             const auto& range = parameter->getNormalisableRange();
-            child.setProperty (valueKey, static_cast<double> (*stored > 0 ? range.end : range.start), nullptr);
+            value = static_cast<double> (value > 0 ? range.end : range.start);
         }
+        child.setProperty (valueKey, value, nullptr);
     }
 
     // A parameter the chunk does not mention keeps its value; the framework would otherwise

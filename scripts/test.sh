@@ -18,5 +18,5 @@ ctest --test-dir build/tests --output-on-failure -j"$jobs"
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVOR_SANITIZE=ON -DKELVOR_BUILD_BENCHMARKS=OFF
 cmake --build build/sanitize --target processor_tests model_tests sound_tests Kelvor58_VST3 vst3_raw_host_tests -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build/sanitize --output-on-failure -j"$jobs" \
-  -R '^(Parameters|Processor|Bridge|SavedState|Settings|RealTime|Memory|GRU|NetworkKernel|WeightsFile|LfoTables|ShippedNetwork|ShippedNetworkSilence|LfoLookupAgreement|Vst3SavedState|Vst3Process|Vst3View)\.' \
+  -R '^(Parameters|Processor|Bridge|SavedState|Settings|RealTime|Memory|GRU|NetworkKernel|WeightsFile|LfoTables|ShippedNetwork|ShippedNetworkSilence|LfoLookupAgreement|NumberText|Vst3SavedState|Vst3Settings|Vst3ValueText|Vst3Controller|Vst3Stream|Vst3Threads|Vst3Process|Vst3View)\.' \
   -E '^Bridge\.LagHoldsThroughHoursOfAudio$'

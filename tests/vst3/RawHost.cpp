@@ -19,11 +19,14 @@ DEF_CLASS_IID (Linux::IEventHandler)
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <unistd.h>
 
 namespace rawhost
 {
@@ -203,6 +206,44 @@ Vst::ProcessData StereoBlock::data (int32 numSamples)
     d.inputs = &inBus;
     d.outputs = &outBus;
     return d;
+}
+
+namespace
+{
+long residentMegabytes()
+{
+    std::ifstream statm ("/proc/self/statm");
+    long size = 0, pages = 0;
+    statm >> size >> pages;
+    return (pages * sysconf (_SC_PAGESIZE)) >> 20;
+}
+} // namespace
+
+Watchdog::Watchdog (std::string what, std::chrono::milliseconds timeLimit, long megabytesLimit)
+{
+    factory(); // the module loads once, outside the limits
+    thread = std::thread ([this, what, timeLimit, megabytesLimit, start = std::chrono::steady_clock::now(),
+                           memory = residentMegabytes()]
+    {
+        while (! done)
+        {
+            std::this_thread::sleep_for (std::chrono::milliseconds (5));
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            const auto grown = residentMegabytes() - memory;
+            if (elapsed > timeLimit || grown > megabytesLimit)
+            {
+                std::fprintf (stderr, "\n%s: not done after %.1f s (%d so far), memory grown by %ld MB\n", what.c_str(),
+                              std::chrono::duration<double> (elapsed).count(), count.load(), grown);
+                std::abort();
+            }
+        }
+    });
+}
+
+Watchdog::~Watchdog()
+{
+    done = true;
+    thread.join();
 }
 } // namespace rawhost
 

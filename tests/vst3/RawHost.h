@@ -13,7 +13,10 @@
 #include <pluginterfaces/vst/ivsteditcontroller.h>
 #include <pluginterfaces/vst/ivstmessage.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace rawhost
@@ -66,5 +69,21 @@ struct StereoBlock
     Vst::AudioBusBuffers inBus, outBus;
 
     static constexpr float guard = 12345.0f;
+};
+
+/** Ends the test program, saying what it was doing, if the work it watches is not done within
+    the time limit or grows the process's resident memory beyond the memory limit: a hang or a
+    flood must fail the run, not stall or sink it. */
+class Watchdog
+{
+public:
+    Watchdog (std::string what, std::chrono::milliseconds timeLimit, long megabytesLimit = 100000);
+    ~Watchdog();
+
+    std::atomic<int> count { 0 }; // how far the work got, for the message
+
+private:
+    std::atomic<bool> done { false };
+    std::thread thread;
 };
 } // namespace rawhost

@@ -1,10 +1,12 @@
 // A project's chunk for this plug-in is our own part followed by the framework's trailer:
 // 8 zero bytes, the framework's private tree, that tree's size (8 bytes, little endian) and
 // the tag "JUCEPrivateData". A damaged project may hold any bytes there.
+#include "ChunkText.h"
 #include "RawHost.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -116,4 +118,97 @@ TEST (Vst3SavedState, ACorruptTrailerSizeCountsAsNoTrailer)
     source.controller->setParamNormalized (bypass, 1.0);
     EXPECT_DOUBLE_EQ (reload (source.getState()), 0.25);
     EXPECT_DOUBLE_EQ (target.controller->getParamNormalized (bypass), 1.0);
+}
+
+namespace
+{
+struct KnownParameter
+{
+    const char *id, *title;
+    double start, end;
+};
+
+const KnownParameter knownParameters[] = { { "pregain", "Pre Gain", -48, 48 }, { "postgain", "Post Gain", -48, 48 },
+                                           { "drywet", "Dry/Wet", 0, 100 },     { "p0", "BypassOff", 0, 1 },
+                                           { "p1", "Speed", 0, 1 },             { "synchOn", "Synch On", 0, 1 } };
+
+// The next save holds one top-level PARAM per parameter with the value as it is live, and no
+// other element anywhere names a parameter.
+testing::AssertionResult savesEachParameterOnceAsItIs (Plugin& plugin)
+{
+    const auto elements = chunktext::elementsOf (chunktext::xmlOf (plugin.getState()));
+    for (const auto& parameter : knownParameters)
+    {
+        int params = 0, others = 0;
+        std::string saved;
+        for (auto element : elements)
+        {
+            if (element.attributes["id"] != parameter.id)
+                continue;
+            if (element.depth == 1 && element.tag == "PARAM")
+                ++params, saved = element.attributes["value"];
+            else
+                ++others;
+        }
+        if (params != 1 || others != 0)
+            return testing::AssertionFailure() << parameter.id << ": " << params << " top-level PARAMs, "
+                                               << others << " other elements";
+
+        const auto normalised = plugin.controller->getParamNormalized (plugin.parameter (parameter.title));
+        const auto live = parameter.start + (parameter.end - parameter.start) * normalised;
+        if (std::abs (std::stod (saved) - live) > 1e-5 * (parameter.end - parameter.start))
+            return testing::AssertionFailure() << parameter.id << " is " << live << ", saved " << saved;
+    }
+    return testing::AssertionSuccess();
+}
+
+std::string afterRootTag (std::string xml, const std::string& inserted)
+{
+    return xml.insert (xml.find ('>', xml.find ("<Kelvo58Quorvanta")) + 1, inserted);
+}
+} // namespace
+
+TEST (Vst3SavedState, OnlyTopLevelParamsCountAndEachParameterIsSavedOnce)
+{
+    Plugin source;
+    source.controller->setParamNormalized (source.parameter ("Speed"), 0.9);
+    source.controller->setParamNormalized (source.parameter ("Pre Gain"), 0.75);
+    const auto chunk = source.getState();
+    const auto xml = chunktext::xmlOf (chunk);
+
+    Plugin target;
+    const auto speed = target.parameter ("Speed"), preGain = target.parameter ("Pre Gain"), mix = target.parameter ("Dry/Wet");
+    const auto load = [&] (const std::string& text)
+    {
+        target.controller->setParamNormalized (speed, 0.5);
+        target.setState (chunktext::withXml (chunk, text));
+        return target.controller->getParamNormalized (speed);
+    };
+
+    // One flipped bit makes a PARAM a TARAM: it names Speed, but is not Speed's, which keeps
+    // its value; everything else loads.
+    auto flipped = xml;
+    flipped.replace (flipped.find ("<PARAM id=\"p1\""), 6, "<TARAM");
+    EXPECT_DOUBLE_EQ (load (flipped), 0.5);
+    EXPECT_DOUBLE_EQ (target.controller->getParamNormalized (preGain), 0.75);
+    EXPECT_TRUE (savesEachParameterOnceAsItIs (target));
+
+    // A PARAM nested in another element is not the parameter's either; the element stays.
+    const auto nested = afterRootTag (xml, "<Extra note=\"x\"><PARAM id=\"pregain\" value=\"-30.0\"/></Extra>");
+    EXPECT_NEAR (load (nested), 0.9, 1e-6);
+    EXPECT_DOUBLE_EQ (target.controller->getParamNormalized (preGain), 0.75);
+    EXPECT_TRUE (savesEachParameterOnceAsItIs (target));
+    EXPECT_NE (chunktext::xmlOf (target.getState()).find ("<Extra note=\"x\"/>"), std::string::npos);
+
+    // Two PARAMs for Dry/Wet: the last counts, as it always has, and is saved alone.
+    const auto twice = afterRootTag (chunktext::withValue (xml, "drywet", "70.0"), "<PARAM id=\"drywet\" value=\"20.0\"/>");
+    load (twice);
+    EXPECT_NEAR (target.controller->getParamNormalized (mix), 0.7, 1e-6);
+    EXPECT_TRUE (savesEachParameterOnceAsItIs (target));
+
+    // Elements naming no parameter are kept as they came.
+    const std::string foreign = "<PARAM id=\"mystery\" value=\"-74\"/><Other id=\"elsewhere\" a=\"b\"><Inner/></Other>";
+    EXPECT_NEAR (load (afterRootTag (xml, foreign)), 0.9, 1e-6);
+    EXPECT_TRUE (savesEachParameterOnceAsItIs (target));
+    EXPECT_NE (chunktext::xmlOf (target.getState()).find (foreign), std::string::npos);
 }
