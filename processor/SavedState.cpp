@@ -321,10 +321,11 @@ bool readRegularFile (const char* path, std::vector<char>& content)
 
 // A settings file not shaped as the framework writes it is dropped, so the framework never
 // parses it; the editor size falls back to none and the next change writes a fresh file. Only
-// a regular file, there or at the end of a link, is opened: a device, a FIFO, a socket, or a
-// link to one of them or to nothing would hang or flood the reader, and goes unread.
-// Whether the framework may open the path afterwards: not while an entry it must not open
-// could not be removed (a folder that cannot be written to).
+// a regular file, there or at the end of a link, is opened (looked at first, so no device is
+// ever opened; checked again on the descriptor): a device, a FIFO, a socket, or a link to one
+// of them or to nothing would hang or flood the reader, and goes unread. Answers whether the
+// framework may open the path afterwards: not while such an entry could not be removed (a
+// folder that cannot be written to).
 bool discardUnreadableSettings (const juce::PropertiesFile::Options& options)
 {
     const auto path = options.getDefaultFile().getFullPathName();
